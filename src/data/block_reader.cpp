@@ -1,0 +1,42 @@
+// Bounded reads inside one block body; see block_reader.h.
+#include "block_reader.h"
+
+#include "file_io.h"
+#include "text.h"
+
+void BeginBlockRead(BlockReader* reader, HANDLE file, DWORD bodyLength)
+{
+    reader->File = file;
+    // The body cannot hold more than what is left of the file, so counts that claim more are seen
+    // as impossible before anything is allocated for them.
+    DWORD fileSize = GetFileSize(file, nullptr);
+    DWORD position = TellFile(file);
+    DWORD left = (fileSize != INVALID_FILE_SIZE && fileSize > position) ? fileSize - position : 0;
+    reader->Remaining = bodyLength < left ? bodyLength : left;
+}
+
+void ReadBlockBytes(BlockReader* reader, void* destination, DWORD count)
+{
+    if (count > reader->Remaining || ReadExact(reader->File, destination, count) != 0) {
+        FillBytes(destination, 0, count);
+        reader->Remaining = 0;
+        return;
+    }
+    reader->Remaining -= count;
+}
+
+static DWORD ReadBlockNumber(BlockReader* reader, DWORD size)
+{
+    BYTE bytes[4] = {0, 0, 0, 0};
+    ReadBlockBytes(reader, bytes, size);
+    return LoadLittleEndian32(bytes);
+}
+
+DWORD ReadBlockU8(BlockReader* reader) { return ReadBlockNumber(reader, 1); }
+DWORD ReadBlockU16(BlockReader* reader) { return ReadBlockNumber(reader, 2); }
+DWORD ReadBlockU32(BlockReader* reader) { return ReadBlockNumber(reader, 4); }
+
+DWORD LoadLittleEndian32(const BYTE* bytes)
+{
+    return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<DWORD>(bytes[3]) << 24);
+}

@@ -1,0 +1,40 @@
+// The three removal lists: files, folder groups and registry entries.
+//
+// Each record is one allocation that holds its fixed fields followed by its own texts, so a record
+// is released with one release and the passes may edit the texts in place. The readers append one
+// block's entries at a time; a block that fails adds none of its entries.
+#pragma once
+
+#include <windows.h>
+
+struct FileEntry {
+    char* Folder;   // begins with a full stop when relative to InstallDir
+    char* FileName; // empty for an entry that stands for the folder itself
+    BYTE Flags;     // FILE_ flags of format.h
+};
+
+struct FolderGroupEntry {
+    DWORD ParentLevels;
+    char* Folder;
+    char* SecondFolder; // empty when there is none
+    char* FileName;     // empty when there is none
+};
+
+struct RegistryEntry {
+    DWORD Root; // predefined root key handle value
+    char* KeyPath;
+};
+
+// Readers for the loader: the file stands at the start of a block body of bodyLength bytes (not 0).
+// Each returns 0, ERR_NO_MEMORY, or ERR_READ when the block cannot hold its count of entries or
+// an entry's texts do not fit the stub's working buffers.
+int ReadFileListBlock(HANDLE file, DWORD bodyLength);
+int ReadFolderGroupBlock(HANDLE file, DWORD bodyLength);
+int ReadRegistryBlock(HANDLE file, DWORD bodyLength);
+
+void FreeFileList();
+void FreeFolderGroupList();
+void FreeRegistryList();
+
+// Releases everything the load produced: patterns, the three lists, settings, message table.
+void FreeUninstallData();

@@ -1,0 +1,198 @@
+// Loading the uninstall data from the uninstaller's own file.
+//
+// The chain is read straight from the file handle in small exact reads: headers, counts, lengths,
+// and whole bodies for settings and patterns. Each block's reader is bounded by the block, and the
+// next header is found from the current one alone. A block whose end would lie beyond 4 GiB, or a
+// settings body that breaks its own rules, is a read error: the load must fail, never misread.
+#include "loader.h"
+
+#include "../run/run_context.h"
+#include "block_reader.h"
+#include "file_io.h"
+#include "lists.h"
+#include "memory.h"
+#include "messages.h"
+#include "text.h"
+
+// The stub's marker record. The stamp after linking writes the stub's size into the last four
+// bytes; volatile keeps the compiler from taking the built-in zero for the value.
+extern "C" volatile const unsigned char DataOffsetRecord[DATA_OFFSET_RECORD_SIZE] = {
+    'w', 'w', 'g', 'T', ')', 'H', 0, 0, 0, 0};
+
+DWORD GetDataOffset()
+{
+    BYTE field[4];
+    for (int index = 0; index < 4; ++index)
+        field[index] = DataOffsetRecord[DATA_MARKER_LENGTH + index];
+    return LoadLittleEndian32(field);
+}
+
+int ReadWholeBlock(HANDLE file, const BlockHeader& header, BYTE** buffer, DWORD* length)
+{
+    if (length != nullptr)
+        *length = header.Length;
+    if (header.Flags & BLOCK_FLAG_UNSUPPORTED)
+        return ERR_READ;
+    // A body longer than what is left of the file can only come up short: say so before asking
+    // the heap for it.
+    DWORD fileSize = GetFileSize(file, nullptr);
+    DWORD position = TellFile(file);
+    if (fileSize == INVALID_FILE_SIZE || position > fileSize || header.Length > fileSize - position)
+        return ERR_READ;
+    if (!MemAlloc(header.Length, buffer))
+        return ERR_NO_MEMORY;
+    if (ReadExact(file, *buffer, header.Length) != 0) {
+        MemRelease(buffer);
+        return ERR_READ;
+    }
+    return 0;
+}
+
+int AppendPatternBlock(HANDLE file, const BlockHeader& header)
+{
+    char* added = nullptr;
+    DWORD addedLength = 0;
+    int error = ReadWholeBlock(file, header, reinterpret_cast<BYTE**>(&added), &addedLength);
+    if (error != 0)
+        return error;
+    if (TheRun.PatternList == nullptr) {
+        TheRun.PatternList = added;
+        TheRun.PatternListLength = addedLength;
+        return 0;
+    }
+    if (!MemResize(TheRun.PatternListLength + addedLength, &TheRun.PatternList)) {
+        MemRelease(&added);
+        return ERR_NO_MEMORY;
+    }
+    // The new strings overwrite the final NUL of the list so far; a list that lacks that NUL is
+    // malformed, and the new block is dropped instead.
+    if (TheRun.PatternList[TheRun.PatternListLength - 1] == '\0') {
+        CopyBytes(TheRun.PatternList + TheRun.PatternListLength - 1, added, addedLength);
+        TheRun.PatternListLength += addedLength - 1;
+    }
+    MemRelease(&added);
+    return 0;
+}
+
+// A settings body holds its three fields, and each offset that is not 0 names a NUL-terminated
+// string inside the body.
+static bool SettingsOffsetIsSound(const BYTE* body, DWORD length, DWORD fieldAt)
+{
+    DWORD offset = LoadLittleEndian32(body + fieldAt);
+    if (offset == 0)
+        return true;
+    if (offset < SETTINGS_HEADER_SIZE || offset >= length)
+        return false;
+    for (DWORD at = offset; at < length; ++at) {
+        if (body[at] == '\0')
+            return true;
+    }
+    return false;
+}
+
+static int ReadSettingsBlock(HANDLE file, const BlockHeader& header)
+{
+    MemRelease(&TheRun.SettingsBlock);
+    TheRun.SettingsLength = 0;
+    DWORD length = 0;
+    int error = ReadWholeBlock(file, header, &TheRun.SettingsBlock, &length);
+    if (error != 0)
+        return error;
+    if (length < SETTINGS_HEADER_SIZE || !SettingsOffsetIsSound(TheRun.SettingsBlock, length, SETTINGS_PRE_COMMAND_AT) ||
+        !SettingsOffsetIsSound(TheRun.SettingsBlock, length, SETTINGS_CLOSING_DOCUMENT_AT)) {
+        MemRelease(&TheRun.SettingsBlock);
+        return ERR_READ;
+    }
+    TheRun.SettingsLength = length;
+    return 0;
+}
+
+static int ReadBlock(HANDLE file, const BlockHeader& header)
+{
+    switch (header.Tag) {
+    case BLOCK_MESSAGES:
+        return ReadMessageTableBlock(file, header.Length);
+    case BLOCK_FILES:
+        return ReadFileListBlock(file, header.Length);
+    case BLOCK_FOLDER_GROUPS:
+        return ReadFolderGroupBlock(file, header.Length);
+    case BLOCK_REGISTRY:
+        return ReadRegistryBlock(file, header.Length);
+    case BLOCK_PATTERNS:
+        return AppendPatternBlock(file, header);
+    case BLOCK_SETTINGS:
+        return ReadSettingsBlock(file, header);
+    default:
+        return 0; // unknown tags are skipped by their length
+    }
+}
+
+static void ReportLoadError(int error)
+{
+    char* text = nullptr;
+    if (!MemAllocZeroed(MESSAGE_TEXT_SIZE, &text))
+        return;
+    FormatMessageText(text, error, TheRun.ModulePath);
+    ShowMessage(text, MB_OK | MB_ICONINFORMATION);
+    MemRelease(&text);
+}
+
+bool LoadUninstallData()
+{
+    DWORD offset = GetDataOffset();
+    if (offset == 0)
+        return false;
+    DWORD length = GetModuleFileNameA(TheRun.ModuleInstance, TheRun.ModulePath, PATH_SIZE);
+    if (length == 0 || length >= PATH_SIZE)
+        return false;
+    HANDLE file = OpenExistingFile(TheRun.ModulePath, OPEN_MODE_READ);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+
+    SeekFile(file, offset);
+    int error = 0;
+    for (;;) {
+        BlockHeader header;
+        if (ReadExact(file, &header, sizeof header) != 0) {
+            error = ERR_READ;
+            break;
+        }
+        if (header.Length != 0) {
+            DWORD bodyAt = TellFile(file);
+            DWORD nextAt = bodyAt + header.Length;
+            if (nextAt < bodyAt) {
+                error = ERR_READ; // the block would end beyond what a 32-bit position can name
+                break;
+            }
+            error = ReadBlock(file, header);
+            if (error != 0)
+                break;
+            SeekFile(file, nextAt);
+        }
+        if (header.Tag == BLOCK_END)
+            break;
+    }
+    CloseFile(file);
+    if (error == 0)
+        return true;
+    ReportLoadError(error);
+    return false;
+}
+
+static const char* SettingsString(DWORD fieldAt)
+{
+    if (TheRun.SettingsBlock == nullptr)
+        return nullptr;
+    DWORD offset = LoadLittleEndian32(TheRun.SettingsBlock + fieldAt);
+    return offset == 0 ? nullptr : reinterpret_cast<const char*>(TheRun.SettingsBlock + offset);
+}
+
+DWORD GetSettingsFlags()
+{
+    if (TheRun.SettingsBlock == nullptr)
+        return 0;
+    return LoadLittleEndian32(TheRun.SettingsBlock + SETTINGS_FLAGS_AT);
+}
+
+const char* GetPreUninstallCommand() { return SettingsString(SETTINGS_PRE_COMMAND_AT); }
+const char* GetClosingDocument() { return SettingsString(SETTINGS_CLOSING_DOCUMENT_AT); }

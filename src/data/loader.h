@@ -1,0 +1,28 @@
+// Finding and reading the uninstall data appended to the uninstaller's own file.
+//
+// The loader walks the block chain from the offset in DataOffsetField to the end block, hands each
+// block to its reader and keeps the results in the RunContext. The first error ends the walk and is
+// reported with the message of the same number, formatted with the uninstaller's path.
+#pragma once
+
+#include <windows.h>
+
+#include "format.h"
+
+enum { ERR_NO_MEMORY = MSG_NO_MEMORY, ERR_READ = MSG_READ_ERROR };
+
+// The 10-byte marker record of the stub's data; the packer stamps the offset into it.
+extern "C" volatile const unsigned char DataOffsetRecord[DATA_OFFSET_RECORD_SIZE];
+DWORD GetDataOffset();
+
+bool LoadUninstallData();
+
+// Reads the body of the block whose header was just read into a new buffer of header.Length bytes.
+int ReadWholeBlock(HANDLE file, const BlockHeader& header, BYTE** buffer, DWORD* length);
+int AppendPatternBlock(HANDLE file, const BlockHeader& header);
+
+// Settings, valid after a successful load. A load without a settings block runs as flags 0 with
+// no pre-uninstall command and no closing document.
+DWORD GetSettingsFlags();
+const char* GetPreUninstallCommand(); // null when there is none
+const char* GetClosingDocument();     // null when there is none

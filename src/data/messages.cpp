@@ -1,0 +1,94 @@
+// The message table: reading table 0 of the messages block, looking texts up, formatting them
+// around one argument, and showing them in a box under the table's caption.
+#include "messages.h"
+
+#include "../run/run_context.h"
+#include "block_reader.h"
+#include "format.h"
+#include "loader.h"
+#include "memory.h"
+#include "text.h"
+
+static const char EmptyText[] = "";
+
+void FreeMessageTable()
+{
+    if (TheRun.MessageTable == nullptr)
+        return;
+    for (char** entry = TheRun.MessageTable; *entry != nullptr; ++entry)
+        MemRelease(entry);
+    MemRelease(&TheRun.MessageTable);
+}
+
+int ReadMessageTableBlock(HANDLE file, DWORD bodyLength)
+{
+    BlockReader reader;
+    BeginBlockRead(&reader, file, bodyLength);
+    // Only table 0 is kept; the tables after it are skipped with the rest of the body.
+    if (ReadBlockU16(&reader) == 0)
+        return 0;
+    DWORD stringCount = ReadBlockU16(&reader);
+    if (stringCount == 0)
+        return 0; // an empty table leaves an earlier table 0 in place
+
+    FreeMessageTable();
+    if (!MemAllocZeroed((stringCount + 1) * sizeof(char*), &TheRun.MessageTable))
+        return ERR_NO_MEMORY;
+    for (DWORD index = 0; index < stringCount; ++index) {
+        DWORD length = ReadBlockU16(&reader);
+        if (!MemAllocZeroed(length + 1, &TheRun.MessageTable[index]))
+            return ERR_NO_MEMORY; // the table ends before this entry, which stays null
+        ReadBlockBytes(&reader, TheRun.MessageTable[index], length);
+    }
+    return 0;
+}
+
+const char* GetMessageText(int table, int number)
+{
+    if (table != 0 || TheRun.MessageTable == nullptr || number < 0)
+        return EmptyText;
+    for (int index = 0; TheRun.MessageTable[index] != nullptr; ++index) {
+        if (index == number)
+            return TheRun.MessageTable[index];
+    }
+    return EmptyText;
+}
+
+// A text with "%s" is a format: the first "%s" takes the argument and "%%" becomes "%". Other
+// conversions would read arguments that are not there, so they are copied as they stand, and so
+// is any further "%s". A text without "%s" is copied unchanged.
+void FormatMessageText(char* destination, int number, const char* argument)
+{
+    const char* text = GetMessageText(0, number);
+    bool isFormat = false;
+    for (const char* at = text; at[0] != '\0'; ++at) {
+        if (at[0] == '%' && at[1] == 's')
+            isFormat = true;
+    }
+    destination[0] = '\0';
+    if (!isFormat) {
+        CopyText(destination, MESSAGE_TEXT_SIZE, text);
+        return;
+    }
+    bool argumentUsed = false;
+    for (const char* at = text; *at != '\0'; ++at) {
+        bool fitted;
+        if (at[0] == '%' && at[1] == '%') {
+            fitted = AppendChar(destination, MESSAGE_TEXT_SIZE, '%');
+            ++at;
+        } else if (at[0] == '%' && at[1] == 's' && !argumentUsed) {
+            fitted = AppendText(destination, MESSAGE_TEXT_SIZE, argument);
+            argumentUsed = true;
+            ++at;
+        } else {
+            fitted = AppendChar(destination, MESSAGE_TEXT_SIZE, *at);
+        }
+        if (!fitted)
+            return;
+    }
+}
+
+int ShowMessage(const char* text, UINT style)
+{
+    return MessageBoxA(TheRun.MainWindow, text, GetMessageText(0, MSG_TITLE), style);
+}

@@ -1,0 +1,14 @@
+// Trailing-backslash helpers shared by every part that builds or compares folder paths.
+#pragma once
+
+#include <windows.h>
+
+// Appends '\' unless the path is empty or already ends in one. False, with the path unchanged,
+// when the backslash does not fit in capacity bytes.
+bool AddTrailingBackslash(char* path, DWORD capacity);
+// Removes one trailing '\' from a path longer than 3 characters; a drive root keeps its backslash.
+void StripTrailingBackslash(char* path);
+
+// Fills path (260 bytes) with the system folder, a backslash and name, so that system DLLs and
+// programs are reached by full path and never through a search. False when it does not fit.
+bool GetSystemFilePath(char* path, const char* name);

@@ -1,0 +1,9 @@
+// The file removal pass, the in-use tests and the entry path rule shared with the folder passes.
+#pragma once
+
+#include "../data/lists.h"
+
+void BuildEntryPath(const FileEntry* entry); // into TargetPath; skipped entries leave it empty
+bool IsFileInUse(const char* path);
+bool AnyFileInUse();
+void RemoveFiles();

@@ -1,0 +1,46 @@
+// The command-line switches /Q, /S and /X ('-' as well as '/', either case).
+//
+// Only the letter right behind the '/' or '-' counts; the rest of the word is skipped, so /Quiet
+// is /Q and /qs is /Q alone. Parsing ends at the first word that is not a switch.
+#include "driver.h"
+#include "run_context.h"
+#include "../data/text.h"
+
+void ParseSwitches(const char* text)
+{
+    if (text == nullptr)
+        return;
+    while (*text == ' ')
+        ++text;
+    for (;;) {
+        if (*text != '-' && *text != '/')
+            return;
+        ++text;
+        if (*text == '\0')
+            return;
+        switch (FoldCase(*text)) {
+        case 'Q':
+            TheRun.SwitchQ = true;
+            break;
+        case 'S':
+            TheRun.SwitchS = TheRun.SwitchQ = true;
+            break;
+        case 'X':
+            TheRun.SwitchX = TheRun.SwitchQ = true;
+            break;
+        }
+        ++text;
+        for (;;) {
+            if (*text == '\0')
+                return;
+            if (*text == '-' || *text == '/')
+                break;
+            if (*text == ' ') {
+                while (*text == ' ')
+                    ++text;
+                break;
+            }
+            ++text;
+        }
+    }
+}

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Runs the whole test suite of a Windows build folder: native tests, in-process tests of the
+# stub's procedures under Wine, and end-to-end tests of packed uninstallers. One virtual display
+# serves the whole run; the build's own Wine server is stopped at the end, and nothing else.
+set -uo pipefail
+build=${1:?usage: run-tests.sh BUILD_WIN32 [ctest args...]}
+shift
+build=$(cd "$build" && pwd)
+export WINEPREFIX="$build/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export HOME="$WINEPREFIX.home"
+mkdir -p "$HOME"
+
+stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
+trap stop_wine EXIT
+
+xvfb-run -a -s "-screen 0 1024x768x24" \
+    ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
