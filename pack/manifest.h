@@ -1,0 +1,48 @@
+// The manifest: what an installer author writes (UTF-8 JSON) and what the packer turns into
+// uninstall data, and back.
+//
+// LoadManifest reads and checks a manifest and converts its texts into the target code page.
+// It refuses anything the stub could not carry out as written (texts beyond its buffers, a
+// registry entry that names a whole root, a message the formatter would misread) with one line
+// naming the file and the JSON path, and warns about things that work but are likely mistakes.
+// DumpManifest writes uninstall data back as a manifest that LoadManifest turns into the very
+// same data. The docs/manifest.md reference describes every key.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "codepages.h"
+#include "format_writer.h"
+
+namespace quillon {
+
+enum { DEFAULT_CODE_PAGE = 1252 };
+
+// The manifest's names of messages 0 to 15, in message number order.
+extern const char* const kMessageNames[MSG_COUNT];
+
+struct Manifest {
+    UninstallData data; // texts in the code page
+    int codePage = DEFAULT_CODE_PAGE;
+};
+
+// name is how the manifest is called in messages (usually its path). codePageOverride, when
+// given, replaces the manifest's own "codepage". On failure error holds one line, such as
+// "app.json: /files/3/flags/0: unknown flag \"fnt\"". Warnings are lines of the same form.
+bool LoadManifest(const std::string& jsonText, const std::string& name, std::optional<int> codePageOverride,
+                  Manifest* out, std::vector<std::string>* warnings, std::string* error);
+
+// The manifest for data whose texts are in page, as UTF-8 JSON text ending in a newline. Every
+// text that page cannot show (a byte it does not define) is written with U+FFFD in its place,
+// and problems gets a line naming it; so does a value the manifest cannot name (an unknown
+// registry root). notes gets a line for each detail without meaning to the uninstaller that
+// the manifest leaves out (flag bits that mean nothing, strings beyond message 15).
+std::string DumpManifest(const UninstallData& data, const CodePage& page, std::vector<std::string>* problems,
+                         std::vector<std::string>* notes);
+
+// Registry roots: the manifest's short name of a root value, or empty for an unknown value.
+std::string RootName(uint32_t root);
+
+} // namespace quillon

@@ -1,0 +1,285 @@
+// The commands of quillon-pack.
+//
+// build refuses before it writes: the manifest is checked whole, the stub is checked, and the
+// finished uninstaller is read back and compared with the data before the output file is put
+// in place (under a temporary name first, so a failure leaves no file behind). dump prints
+// what it could read even when the chain is damaged, and says on stderr where it stopped.
+#include "pack_cli.h"
+
+#include <filesystem>
+#include <optional>
+
+#include "codepages.h"
+#include "format_reader.h"
+#include "format_writer.h"
+#include "manifest.h"
+
+namespace quillon {
+
+namespace {
+
+const char kUsage[] =
+    "usage: quillon-pack COMMAND [options]\n"
+    "\n"
+    "Commands:\n"
+    "  build MANIFEST.json -o UNINSTALLER.exe [--stub STUB.exe] [--codepage N]\n"
+    "        Pack a manifest into an uninstaller: a copy of the stub with the uninstall data appended.\n"
+    "  dump UNINSTALLER.exe [--codepage N]\n"
+    "        Print the uninstall data of an uninstaller as a manifest (UTF-8 JSON) on stdout.\n"
+    "  check MANIFEST.json [--codepage N]\n"
+    "        Check a manifest without writing anything.\n"
+    "\n"
+    "Run \"quillon-pack COMMAND --help\" for details. Exit status: 0 done, 1 input refused, 2 usage error.\n";
+
+const char kBuildHelp[] =
+    "usage: quillon-pack build MANIFEST.json -o UNINSTALLER.exe [--stub STUB.exe] [--codepage N]\n"
+    "\n"
+    "Copies the stub and appends the uninstall data described by the manifest.\n"
+    "\n"
+    "  -o, --output FILE   the uninstaller to write (replaced if it exists; never the stub itself)\n"
+    "  --stub FILE         the stub to copy; default: quillon-stub.exe beside quillon-pack\n"
+    "  --codepage N        the Windows ANSI code page of the target system; overrides the manifest's\n"
+    "                      \"codepage\" (default 1252). Supported: 874, 932, 936, 949, 950, 1250-1258\n"
+    "\n"
+    "Nothing is written when the manifest or the stub is refused. Warnings go to stderr.\n";
+
+const char kDumpHelp[] =
+    "usage: quillon-pack dump UNINSTALLER.exe [--codepage N]\n"
+    "\n"
+    "Prints the uninstall data appended to an uninstaller as a manifest (UTF-8 JSON) on stdout.\n"
+    "Building from that manifest with the same stub gives a byte-identical uninstaller.\n"
+    "\n"
+    "  --codepage N        the code page the uninstaller's texts are in (default 1252)\n"
+    "\n"
+    "On damaged data, dump prints what it could read, says on stderr at which byte it stopped\n"
+    "and why, and exits with 1. It also exits with 1 when a text is not valid in the code page.\n";
+
+const char kCheckHelp[] =
+    "usage: quillon-pack check MANIFEST.json [--codepage N]\n"
+    "\n"
+    "Checks a manifest as build does, without a stub and without writing anything.\n"
+    "\n"
+    "  --codepage N        as for build\n";
+
+struct Options {
+    std::vector<std::string> positional;
+    std::optional<std::string> output;
+    std::optional<std::string> stub;
+    std::optional<int> codePage;
+    bool help = false;
+};
+
+struct UsageError {
+    std::string what;
+};
+
+// Parses the options a command takes; any other option is a usage error.
+Options ParseOptions(const std::vector<std::string>& args, bool takesOutput, bool takesStub) {
+    Options options;
+    for (size_t i = 1; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> inlineValue;
+        if (arg.compare(0, 2, "--") == 0 && arg.find('=') != std::string::npos) {
+            inlineValue = arg.substr(arg.find('=') + 1);
+            arg = arg.substr(0, arg.find('='));
+        }
+        auto value = [&]() -> std::string {
+            if (inlineValue) return *inlineValue;
+            if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
+            return args[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (takesOutput && (arg == "-o" || arg == "--output")) {
+            if (options.output) throw UsageError{"the output is given twice"};
+            options.output = value();
+        } else if (takesStub && arg == "--stub") {
+            if (options.stub) throw UsageError{"--stub is given twice"};
+            options.stub = value();
+        } else if (arg == "--codepage") {
+            std::string text = value();
+            size_t used = 0;
+            int number = 0;
+            try {
+                number = std::stoi(text, &used);
+            } catch (const std::exception&) {
+                used = 0;
+            }
+            if (used == 0 || used != text.size()) throw UsageError{"--codepage takes a number, not \"" + text + "\""};
+            if (!FindCodePage(number))
+                throw UsageError{"code page " + text + " is not supported (supported: 874, 932, 936, 949, 950, 1250 to 1258)"};
+            options.codePage = number;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw UsageError{"unknown option " + arg};
+        } else {
+            options.positional.push_back(args[i]);
+        }
+    }
+    return options;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    if (std::filesystem::exists(a, error) && std::filesystem::exists(b, error))
+        return std::filesystem::equivalent(a, b, error);
+    return std::filesystem::weakly_canonical(a, error) == std::filesystem::weakly_canonical(b, error);
+}
+
+std::string Plural(size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string Summary(const Manifest& manifest) {
+    const UninstallData& data = manifest.data;
+    size_t messages = 0;
+    for (const std::string& message : data.messages) messages += message.empty() ? 0 : 1;
+    return Plural(messages, "message", "messages") + ", " + Plural(data.files.size(), "file entry", "file entries") + ", " +
+           Plural(data.folderGroups.size(), "folder group", "folder groups") + ", " +
+           Plural(data.registry.size(), "registry entry", "registry entries") + ", " +
+           Plural(data.patterns.size(), "pattern", "patterns") + ", code page " + std::to_string(manifest.codePage);
+}
+
+// Reads and checks a manifest; prints its warnings. False after printing the refusal.
+bool LoadManifestFile(const std::string& path, std::optional<int> codePage, Manifest* manifest, std::ostream& err) {
+    Bytes bytes;
+    std::string error;
+    if (!ReadFileBytes(path, &bytes, &error)) {
+        err << "quillon-pack: " << path << ": " << error << "\n";
+        return false;
+    }
+    std::vector<std::string> warnings;
+    bool ok = LoadManifest(std::string(bytes.begin(), bytes.end()), path, codePage, manifest, &warnings, &error);
+    for (const std::string& warning : warnings) err << warning << "\n";
+    if (!ok) err << error << "\n";
+    return ok;
+}
+
+int Build(const Options& options, std::ostream& out, std::ostream& err, const std::string& toolFolder) {
+    if (options.positional.size() != 1) throw UsageError{"build takes one manifest"};
+    if (!options.output) throw UsageError{"build needs the output: -o UNINSTALLER.exe"};
+    const std::string& manifestPath = options.positional[0];
+    const std::string& outputPath = *options.output;
+    std::string stubPath = options.stub ? *options.stub : (std::filesystem::path(toolFolder) / "quillon-stub.exe").string();
+
+    if (SameFile(outputPath, stubPath)) {
+        err << "quillon-pack: " << outputPath << ": the output is the stub itself; write the uninstaller elsewhere\n";
+        return EXIT_REFUSED;
+    }
+    if (SameFile(outputPath, manifestPath)) {
+        err << "quillon-pack: " << outputPath << ": the output is the manifest itself\n";
+        return EXIT_REFUSED;
+    }
+    Manifest manifest;
+    if (!LoadManifestFile(manifestPath, options.codePage, &manifest, err)) return EXIT_REFUSED;
+
+    Bytes stub, uninstaller;
+    std::string error;
+    if (!ReadFileBytes(stubPath, &stub, &error)) {
+        err << "quillon-pack: " << stubPath << ": " << error << (options.stub ? "" : " (give the stub with --stub)") << "\n";
+        return EXIT_REFUSED;
+    }
+    Bytes chain = EncodeUninstallData(manifest.data);
+    if (!BuildUninstaller(stub, chain, &uninstaller, &error)) {
+        err << "quillon-pack: " << stubPath << ": " << error << "\n";
+        return EXIT_REFUSED;
+    }
+    // Read the result back as the stub will, before anything is written.
+    ReadReport check = ReadUninstaller(uninstaller);
+    if (!check.complete || !check.canonical || check.dataOffset != stub.size()) {
+        err << "quillon-pack: " << outputPath << ": the written data does not read back ("
+            << (check.complete ? check.difference : check.stopReason) << "); nothing written\n";
+        return EXIT_REFUSED;
+    }
+    if (!WriteFileBytes(outputPath, uninstaller, &error)) {
+        err << "quillon-pack: " << outputPath << ": " << error << "\n";
+        return EXIT_REFUSED;
+    }
+    out << outputPath << ": " << Summary(manifest) << "\n";
+    return EXIT_OK;
+}
+
+int Check(const Options& options, std::ostream& out, std::ostream& err) {
+    if (options.positional.size() != 1) throw UsageError{"check takes one manifest"};
+    Manifest manifest;
+    if (!LoadManifestFile(options.positional[0], options.codePage, &manifest, err)) return EXIT_REFUSED;
+    EncodeUninstallData(manifest.data);
+    out << options.positional[0] << ": ok: " << Summary(manifest) << "\n";
+    return EXIT_OK;
+}
+
+int Dump(const Options& options, std::ostream& out, std::ostream& err) {
+    if (options.positional.size() != 1) throw UsageError{"dump takes one uninstaller"};
+    const std::string& path = options.positional[0];
+    Bytes file;
+    std::string error;
+    if (!ReadFileBytes(path, &file, &error)) {
+        err << "quillon-pack: " << path << ": " << error << "\n";
+        return EXIT_REFUSED;
+    }
+    ReadReport report = ReadUninstaller(file);
+    bool started = report.dataOffset != 0 && report.dataOffset < file.size();
+    if (!started) {
+        err << "quillon-pack: " << path << ": " << report.stopReason << "\n";
+        return EXIT_REFUSED;
+    }
+    const CodePage* page = FindCodePage(options.codePage.value_or(DEFAULT_CODE_PAGE));
+    std::vector<std::string> problems, notes;
+    std::string manifestText = DumpManifest(report.data, *page, &problems, &notes);
+    out << manifestText;
+    out.flush();
+    for (const std::string& problem : problems) err << "quillon-pack: " << path << ": " << problem << "\n";
+    for (const std::string& note : notes) err << "quillon-pack: " << path << ": note: " << note << "\n";
+    if (!report.complete) {
+        err << "quillon-pack: " << path << ": stopped at byte " << report.stopOffset << ": " << report.stopReason
+            << "; the manifest above holds what was read before\n";
+        return EXIT_REFUSED;
+    }
+    if (!report.canonical)
+        err << "quillon-pack: " << path << ": note: the data is not laid out as quillon-pack writes it ("
+            << report.difference << "); a build from this dump gives other bytes with the same meaning\n";
+    if (problems.empty()) {
+        Manifest rebuilt;
+        if (!LoadManifest(manifestText, "the dump", page->number(), &rebuilt, nullptr, &error))
+            err << "quillon-pack: " << path << ": note: build would refuse this dump: " << error << "\n";
+    }
+    return problems.empty() ? EXIT_OK : EXIT_REFUSED;
+}
+
+} // namespace
+
+int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   const std::string& toolFolder) {
+    if (args.empty()) {
+        err << kUsage;
+        return EXIT_USAGE;
+    }
+    const std::string& command = args[0];
+    if (command == "--help" || command == "-h" || command == "help") {
+        if (command == "help" && args.size() == 2) return RunPackCommand({args[1], "--help"}, out, err, toolFolder);
+        out << kUsage;
+        return EXIT_OK;
+    }
+    const char* help = command == "build" ? kBuildHelp : command == "dump" ? kDumpHelp : command == "check" ? kCheckHelp : nullptr;
+    if (!help) {
+        err << "quillon-pack: unknown command \"" << command << "\"\n\n" << kUsage;
+        return EXIT_USAGE;
+    }
+    try {
+        Options options = ParseOptions(args, command == "build", command == "build");
+        if (options.help) {
+            out << help;
+            return EXIT_OK;
+        }
+        if (command == "build") return Build(options, out, err, toolFolder);
+        if (command == "dump") return Dump(options, out, err);
+        return Check(options, out, err);
+    } catch (const UsageError& usage) {
+        err << "quillon-pack " << command << ": " << usage.what << "\n\n" << help;
+        return EXIT_USAGE;
+    } catch (const std::exception& failure) {
+        err << "quillon-pack " << command << ": " << failure.what() << "\n";
+        return EXIT_REFUSED;
+    }
+}
+
+} // namespace quillon
