@@ -278,7 +278,9 @@ void LoadFiles(Checker& checker, const json& files, std::vector<FileItem>& out) 
         if (texts > FILE_ENTRY_TEXT_SIZE)
             checker.Fail(path, "folder and name take " + std::to_string(texts) +
                                    " bytes with their NULs; the uninstaller holds 520");
-        std::string composed = relative ? std::string(kShortestInstallDir, 'x') + (item.folder.size() > 2 ? item.folder.substr(2) : "")
+        // A relative entry is the install folder (always ending in a backslash) and what follows ".\".
+        std::string composed = relative ? std::string(kShortestInstallDir - 1, 'x') + "\\" +
+                                              (item.folder.size() > 2 ? item.folder.substr(2) : "")
                                         : item.folder;
         if (!item.name.empty()) {
             if (!composed.empty() && composed.back() != '\\') composed += '\\';

@@ -1,0 +1,362 @@
+// Tests of manifest loading: every refusal with the exact JSON path it names, the limits at
+// their boundaries (one byte inside passes, one byte over is refused), the warnings, and the
+// texts as they end up in the code page.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "manifest.h"
+
+using namespace quillon;
+using nlohmann::json;
+
+namespace {
+
+struct Outcome {
+    bool ok = false;
+    std::string error;
+    std::vector<std::string> warnings;
+    Manifest manifest;
+};
+
+Outcome Load(const std::string& text, std::optional<int> codePage = std::nullopt) {
+    Outcome outcome;
+    outcome.ok = LoadManifest(text, "m.json", codePage, &outcome.manifest, &outcome.warnings, &outcome.error);
+    return outcome;
+}
+Outcome Load(const json& manifest) { return Load(manifest.dump()); }
+
+std::string S(size_t count, char c = 'x') { return std::string(count, c); }
+
+json File(const std::string& folder, const std::string& name) { return json{{"folder", folder}, {"name", name}}; }
+
+struct BadCase {
+    const char* name;
+    json manifest;
+    const char* error; // the whole line after "m.json: ", or its beginning
+};
+
+} // namespace
+
+TEST(ManifestRefusals, EachNamesItsPathAndReason) {
+    json fourFiles = {{"files", json::array({File(".", "a"), File(".", "b"), File(".", "c"),
+                                             json{{"folder", "."}, {"name", "d.ttf"}, {"flags", {"font", "fnt"}}}})}};
+    fourFiles["files"][3]["flags"] = {"fnt"};
+    const BadCase cases[] = {
+        {"not an object", json::array(), "/: must be an object, not an array"},
+        {"unknown top key", {{"file", json::array()}}, "/file: unknown key \"file\""},
+        {"codepage as text", {{"codepage", "1252"}}, "/codepage: must be a code page number, not a string"},
+        {"codepage unsupported", {{"codepage", 437}}, "/codepage: code page 437 is not supported"},
+        {"messages as array", {{"messages", json::array()}}, "/messages: must be an object of message texts by name, not an array"},
+        {"unknown message", {{"messages", {{"titel", "x"}}}}, "/messages/titel: unknown message \"titel\""},
+        {"message not text", {{"messages", {{"title", 5}}}}, "/messages/title: must be a string, not a number"},
+        {"message too long", {{"messages", {{"confirm", S(65536)}}}}, "/messages/confirm: the message is 65536 bytes long"},
+        {"message other conversion", {{"messages", {{"read_only", "%s: %d"}}}}, "/messages/read_only: \"%d\" at byte 4 is a conversion"},
+        {"message wide conversion", {{"messages", {{"shared_file", "%S"}}}}, "/messages/shared_file: \"%S\" at byte 0"},
+        {"message lone percent", {{"messages", {{"no_memory", "50% of %s"}}}}, "/messages/no_memory: \"% \" at byte 2"},
+        {"message percent at end", {{"messages", {{"read_error", "%s 100%"}}}}, "/messages/read_error: \"%\" at byte 6"},
+        {"message two %s", {{"messages", {{"shared_file", "%s and %s"}}}}, "/messages/shared_file: holds 2 \"%s\""},
+        {"character not in page", {{"messages", {{"title", "Łódź"}}}}, "/messages/title: U+0141 'Ł' (character 1) is not in code page 1252"},
+        {"NUL in text", {{"messages", {{"title", std::string("a\0b", 3)}}}}, "/messages/title: a NUL character (character 2)"},
+        {"files not array", {{"files", json::object()}}, "/files: must be an array, not an object"},
+        {"file not object", {{"files", {"a.exe"}}}, "/files/0: must be an object, not a string"},
+        {"file without folder", {{"files", {{{"name", "a.exe"}}}}}, "/files/0: missing key \"folder\""},
+        {"file unknown key", {{"files", {{{"folder", "."}, {"size", 3}}}}}, "/files/0/size: unknown key \"size\""},
+        {"unknown flag", fourFiles, "/files/3/flags/0: unknown flag \"fnt\""},
+        {"flag not text", {{"files", {{{"folder", "."}, {"flags", {1}}}}}}, "/files/0/flags/0: must be a string, not a number"},
+        {"flags not array", {{"files", {{{"folder", "."}, {"flags", "font"}}}}}, "/files/0/flags: must be an array, not a string"},
+        {"empty folder", {{"files", {File("", "a.exe")}}}, "/files/0/folder: is empty"},
+        {"dot-dot folder", {{"files", {File("..\\x", "a.exe")}}}, "/files/0/folder: a folder that begins with \".\""},
+        {"dot-name folder", {{"files", {File(".config", "a")}}}, "/files/0/folder: a folder that begins with \".\""},
+        {"file texts over 520", {{"files", {File("C:\\" + S(300), S(218))}}}, "/files/0: folder and name take 523 bytes with their NULs"},
+        {"absolute path 260", {{"files", {File("C:\\" + S(200), S(56))}}}, "/files/0: the path is 260 characters long"},
+        {"relative path 260", {{"files", {File(".\\" + S(200), S(56))}}},
+         "/files/0: with the shortest install folder (C:\\) the path is 260 characters long"},
+        {"folder group without folder", {{"folder_groups", {{{"file", "x.lnk"}}}}}, "/folder_groups/0: missing key \"folder\""},
+        {"parent levels 256", {{"folder_groups", {{{"folder", "C:\\A"}, {"parent_levels", 256}}}}},
+         "/folder_groups/0/parent_levels: is 256; parent levels run from 0 to 255"},
+        {"parent levels -1", {{"folder_groups", {{{"folder", "C:\\A"}, {"parent_levels", -1}}}}},
+         "/folder_groups/0/parent_levels: is -1"},
+        {"parent levels fraction", {{"folder_groups", {{{"folder", "C:\\A"}, {"parent_levels", 1.5}}}}},
+         "/folder_groups/0/parent_levels: must be a whole number from 0 to 255, not a number with a fraction"},
+        {"parent levels text", {{"folder_groups", {{{"folder", "C:\\A"}, {"parent_levels", "2"}}}}},
+         "/folder_groups/0/parent_levels: must be a whole number from 0 to 255, not a string"},
+        {"folder group texts over 780", {{"folder_groups", {{{"folder", "C:\\" + S(297)}, {"second_folder", "C:\\" + S(297)}, {"file", S(178)}}}}},
+         "/folder_groups/0: the three texts take 781 bytes with their NULs"},
+        {"folder group folder 260", {{"folder_groups", {{{"folder", "C:\\" + S(257)}}}}}, "/folder_groups/0/folder: is 260 characters long"},
+        {"folder group second 260", {{"folder_groups", {{{"folder", "C:\\A"}, {"second_folder", "C:\\" + S(257)}}}}},
+         "/folder_groups/0/second_folder: is 260 characters long"},
+        {"folder group file path 260", {{"folder_groups", {{{"folder", "C:\\" + S(200)}, {"file", S(56)}}}}},
+         "/folder_groups/0/file: folder and file make a path of 260 characters"},
+        {"folder group empty folder", {{"folder_groups", {{{"folder", ""}}}}}, "/folder_groups/0/folder: is empty"},
+        {"unknown root", {{"registry", {{{"root", "HKLN"}, {"key", "Software\\A"}}}}}, "/registry/0/root: unknown root \"HKLN\""},
+        {"root not text", {{"registry", {{{"root", 2}, {"key", "Software\\A"}}}}}, "/registry/0/root: must be a string, not a number"},
+        {"registry without key", {{"registry", {{{"root", "HKCU"}}}}}, "/registry/0: missing key \"key\""},
+        {"registry key 520", {{"registry", {{{"root", "HKCU"}, {"key", "Software\\" + S(511)}}}}},
+         "/registry/0/key: is 520 bytes long; a key text holds at most 519"},
+        {"patterns not array", {{"patterns", "*.log"}}, "/patterns: must be an array, not a string"},
+        {"pattern not text", {{"patterns", {true}}}, "/patterns/0: must be a string, not a boolean"},
+        {"empty pattern", {{"patterns", {"a\\*.log", ""}}}, "/patterns/1: is empty"},
+        {"absolute pattern", {{"patterns", {"C:\\Temp\\*.log"}}}, "/patterns/0: a pattern without a macro is taken relative"},
+        {"relative pattern 260", {{"patterns", {S(251) + "\\*.log"}}},
+         "/patterns/0: with the shortest install folder (C:\\) the path is 260 characters long"},
+        {"macro pattern 260", {{"patterns", {"#TempDir#\\" + S(250)}}}, "/patterns/0: is 260 characters long"},
+        {"settings unknown key", {{"settings", {{"wait", true}}}}, "/settings/wait: unknown key \"wait\""},
+        {"settings flag not bool", {{"settings", {{"themed_controls", 1}}}}, "/settings/themed_controls: must be true or false, not a number"},
+        {"empty pre_command", {{"settings", {{"pre_command", ""}}}}, "/settings/pre_command: is empty"},
+        {"blank pre_command", {{"settings", {{"pre_command", "   "}}}}, "/settings/pre_command: is empty"},
+        {"quote only", {{"settings", {{"pre_command", "\" "}}}}, "/settings/pre_command: names no program"},
+        {"unclosed quote", {{"settings", {{"pre_command", "\"tool.exe /q"}}}}, "/settings/pre_command: the opening quote has no closing quote"},
+        {"absolute pre_command", {{"settings", {{"pre_command", "C:\\Tools\\x.exe"}}}},
+         "/settings/pre_command: a command without a leading macro is taken relative"},
+        {"relative pre_command 257", {{"settings", {{"pre_command", S(253) + ".exe"}}}},
+         "/settings/pre_command: with the shortest install folder (C:\\) the command line is 260 characters long"},
+        {"macro pre_command 260", {{"settings", {{"pre_command", "#System#\\" + S(251)}}}}, "/settings/pre_command: is 260 characters long"},
+        {"closing document 260", {{"settings", {{"closing_document", "https://" + S(252)}}}},
+         "/settings/closing_document: is 260 characters long"},
+        {"closing document number", {{"settings", {{"closing_document", 5}}}}, "/settings/closing_document: must be a string, not a number"},
+    };
+    for (const BadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Outcome outcome = Load(c.manifest);
+        EXPECT_FALSE(outcome.ok);
+        EXPECT_EQ(outcome.error.rfind(std::string("m.json: ") + c.error, 0), 0u) << outcome.error;
+        EXPECT_EQ(outcome.error.find('\n'), std::string::npos) << "one line";
+    }
+}
+
+TEST(ManifestRefusals, WholeRootRegistryKeys) {
+    const char* keys[] = {"", "Software", "software", "SOFTWARE\\", "Software\\\\", "System", "system\\\\\\",
+                          "Software64", "software64\\", "\\Software", "\\\\"};
+    for (const char* root : {"HKLM", "HKCU", "HKCR", "HKU", "HKCC"}) {
+        for (const char* key : keys) {
+            SCOPED_TRACE(std::string(root) + " " + key);
+            Outcome outcome = Load(json{{"registry", {{{"root", root}, {"key", key}}}}});
+            EXPECT_FALSE(outcome.ok);
+            EXPECT_NE(outcome.error.find("/registry/0/key: "), std::string::npos) << outcome.error;
+            EXPECT_NE(outcome.error.find("would remove a whole root key"), std::string::npos) << outcome.error;
+        }
+    }
+    for (const char* key : {"Software\\A", "Software\\\\Value", "SystemTools", "Software64\\Vendor", "Softwares"}) {
+        SCOPED_TRACE(key);
+        EXPECT_TRUE(Load(json{{"registry", {{{"root", "HKLM"}, {"key", key}}}}}).ok);
+    }
+}
+
+TEST(ManifestRefusals, MalformedJsonAndRepeatedKeys) {
+    struct Case {
+        const char* text;
+        const char* errorPart;
+    };
+    const Case cases[] = {
+        {"{\"messages\": {", "m.json: parse error at line 1, column 15"},
+        {"", "m.json: parse error"},
+        {"{\"files\": [1,]}", "m.json: parse error"},
+        {"{\"patterns\": [], \"patterns\": []}", "m.json: /patterns: the key is given twice"},
+        {"{\"files\": [{\"folder\": \".\"}, {\"folder\": \".\", \"name\": \"a\", \"name\": \"b\"}]}",
+         "m.json: /files/1/name: the key is given twice"},
+        {"{\"messages\": {\"title\": \"\xC3\"}}", "m.json: parse error"}, // invalid UTF-8
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        Outcome outcome = Load(std::string(c.text));
+        EXPECT_FALSE(outcome.ok);
+        EXPECT_EQ(outcome.error.rfind(c.errorPart, 0), 0u) << outcome.error;
+        EXPECT_EQ(outcome.error.find('\n'), std::string::npos);
+    }
+}
+
+TEST(ManifestRefusals, TrailByteBackslashInPathTexts) {
+    // In code page 932, 表 is 0x95 0x5C: the stub would split a path at its second byte.
+    json manifest = {{"codepage", 932}, {"files", {File(".", "表.txt")}}};
+    Outcome outcome = Load(manifest);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_NE(outcome.error.find("/files/0/name: the character \"表\" ends in the byte of a backslash in code page 932"),
+              std::string::npos)
+        << outcome.error;
+    for (const char* field : {"pattern", "registry", "group"}) {
+        json m = {{"codepage", 932}};
+        if (field == std::string("pattern")) m["patterns"] = {"ソフト\\*.log"};
+        if (field == std::string("registry")) m["registry"] = {{{"root", "HKCU"}, {"key", "Software\\ソフト"}}};
+        if (field == std::string("group")) m["folder_groups"] = {{{"folder", "C:\\ソフト"}}};
+        EXPECT_FALSE(Load(m).ok) << field;
+    }
+    // Messages are not split at backslashes; there the character is fine.
+    EXPECT_TRUE(Load(json{{"codepage", 932}, {"messages", {{"title", "表"}, {"confirm", "?"}}}}).ok);
+}
+
+TEST(ManifestLimits, BoundariesPass) {
+    json manifest = {
+        {"messages", {{"confirm", S(65535)}, {"read_only", "%s %% done"}}},
+        {"files", {File("C:\\" + S(200), S(55)), File(".\\" + S(200), S(55)), File(".", S(256))}},
+        {"folder_groups", {{{"folder", "C:\\" + S(256)}, {"second_folder", "C:\\" + S(256)}, {"parent_levels", 255}},
+                           {{"folder", "C:\\" + S(200)}, {"file", S(55)}, {"parent_levels", 0}}}},
+        {"registry", {{{"root", "HKCU"}, {"key", "Software\\" + S(510)}}}},
+        {"patterns", {S(250) + "\\*.log", "#TempDir#\\" + S(249)}},
+        {"settings", {{"pre_command", S(252) + ".exe"}, {"closing_document", "https://" + S(251)}}},
+    };
+    Outcome outcome = Load(manifest);
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    const UninstallData& data = outcome.manifest.data;
+    EXPECT_EQ(data.messages.size(), 16u);
+    EXPECT_EQ(data.messages[MSG_CONFIRM].size(), 65535u);
+    EXPECT_EQ(data.folderGroups[0].parentLevels, 255);
+    EXPECT_EQ(data.registry[0].keyPath.size(), 519u);
+    EXPECT_EQ(data.settings.preCommand->size(), 256u);
+}
+
+TEST(ManifestValues, TextsFlagsRootsAndSettings) {
+    json manifest = {
+        {"codepage", 1250},
+        {"messages", {{"title", "Odinstalace Žluťoučký kůň"}, {"confirm", "Pokračovat?"}, {"files_in_use", "x"}}},
+        {"files", {{{"folder", "."}, {"name", "a.dll"}, {"flags", {"shared_dll", "com_server", "check_in_use"}}},
+                   {{"folder", ".\\fonts"}, {"name", "Kůň.TTF"}, {"flags", {"font"}}},
+                   {{"folder", ".\\empty"}}}},
+        {"folder_groups", {{{"folder", "C:\\Menu\\Kůň"}, {"second_folder", "C:\\Desk"}, {"file", "k.lnk"}, {"parent_levels", 1}}}},
+        {"registry", {{{"root", "HKLM"}, {"key", "Software\\K"}},       {{"root", "hkey_current_user"}, {"key", "Software\\K"}},
+                      {{"root", "HKCR"}, {"key", ".k"}},               {{"root", "HKU"}, {"key", ".DEFAULT\\Software\\K"}},
+                      {{"root", "HKEY_CURRENT_CONFIG"}, {"key", "Software\\K"}}}},
+        {"patterns", {"logs\\*.log"}},
+        {"settings", {{"wait_for_pre_command", true}, {"themed_controls", true}, {"pre_command", "\"clean.exe\" /q"},
+                      {"closing_document", nullptr}}},
+    };
+    Outcome outcome = Load(manifest);
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_TRUE(outcome.warnings.empty()) << outcome.warnings[0];
+    const UninstallData& data = outcome.manifest.data;
+    EXPECT_EQ(outcome.manifest.codePage, 1250);
+    EXPECT_EQ(data.messages[MSG_TITLE], "Odinstalace \x8Elu\x9Dou\xE8k\xFD k\xF9\xF2");
+    EXPECT_EQ(data.messages[MSG_FINISHED], "");
+    ASSERT_EQ(data.files.size(), 3u);
+    EXPECT_EQ(data.files[0].flags, FILE_SHARED_DLL | FILE_COM_SERVER | FILE_CHECK_IN_USE);
+    EXPECT_EQ(data.files[1].flags, FILE_FONT);
+    EXPECT_EQ(data.files[2].name, "");
+    EXPECT_EQ(data.files[2].flags, 0);
+    EXPECT_EQ(data.folderGroups[0].parentLevels, 1);
+    std::vector<uint32_t> roots;
+    for (const RegistryItem& item : data.registry) roots.push_back(item.root);
+    EXPECT_EQ(roots, (std::vector<uint32_t>{ROOT_LOCAL_MACHINE, ROOT_CURRENT_USER, ROOT_CLASSES_ROOT, ROOT_USERS, ROOT_CURRENT_CONFIG}));
+    EXPECT_EQ(data.settings.flags, SETTINGS_WAIT_PRE_COMMAND | SETTINGS_THEMED_CONTROLS);
+    EXPECT_EQ(data.settings.preCommand, std::optional<std::string>("\"clean.exe\" /q"));
+    EXPECT_FALSE(data.settings.closingDocument.has_value());
+}
+
+TEST(ManifestValues, CodePageOverrideAndDefault) {
+    json manifest = {{"codepage", 1251}, {"messages", {{"title", "é"}, {"confirm", "?"}}}};
+    EXPECT_FALSE(Load(manifest.dump()).ok); // é is not in 1251
+    Outcome overridden = Load(manifest.dump(), 1252);
+    ASSERT_TRUE(overridden.ok) << overridden.error;
+    EXPECT_EQ(overridden.manifest.codePage, 1252);
+    EXPECT_EQ(overridden.manifest.data.messages[0], "\xE9");
+    Outcome plain = Load(json{{"messages", {{"title", "é"}, {"confirm", "?"}}}});
+    ASSERT_TRUE(plain.ok);
+    EXPECT_EQ(plain.manifest.codePage, 1252);
+    EXPECT_EQ(plain.manifest.data.settings.flags, 0u);
+}
+
+TEST(ManifestWarnings, LikelyMistakesAreNamed) {
+    struct Case {
+        const char* name;
+        json manifest;
+        const char* warning;
+    };
+    const Case cases[] = {
+        {"macro pattern without backslash", {{"patterns", {"#TempDir#*.tmp"}}}, "/patterns/0: warning: no backslash outside its macros"},
+        {"backslash only inside a macro", {{"patterns", {"#Program Files#"}}}, "/patterns/0: warning: no backslash outside its macros"},
+        {"unknown macro", {{"patterns", {"#Temp#\\*.tmp"}}}, "/patterns/0: warning: unknown macro \"#Temp#\""},
+        {"climbing pattern", {{"patterns", {"..\\*.log"}}}, "/patterns/0: warning: climbs out"},
+        {"wildcard folder", {{"patterns", {"log*\\a.log"}}}, "/patterns/0: warning: wildcards work in the file part only"},
+        {"font not a font", {{"files", {{{"folder", "."}, {"name", "a.dll"}, {"flags", {"font"}}}}}},
+         "/files/0/name: warning: flagged \"font\" but not named .ttf, .otf, .ttc or .fon"},
+        {"macro in file folder", {{"files", {File("#AppData#\\X", "a")}}}, "/files/0/folder: warning: macros are not expanded in file entries"},
+        {"relative file folder", {{"files", {File("sub", "a")}}}, "/files/0/folder: warning: neither \".\" nor a full path"},
+        {"macro in folder group", {{"folder_groups", {{{"folder", "#AllUsersDocuments#\\X"}}}}},
+         "/folder_groups/0/folder: warning: macros are not expanded in folder groups"},
+        {"relative folder group", {{"folder_groups", {{{"folder", "C:\\A"}, {"second_folder", "B"}}}}},
+         "/folder_groups/0/second_folder: warning: not a full path"},
+        {"forward slash", {{"files", {File("C:/App", "a")}}}, "/files/0: warning: the uninstaller splits paths at backslashes only"},
+        {"Software64 under HKCU", {{"registry", {{{"root", "HKCU"}, {"key", "Software64\\X"}}}}},
+         "/registry/0/key: warning: \"Software64\" selects the 64-bit view under HKLM only"},
+        {"Software64 glued", {{"registry", {{{"root", "HKLM"}, {"key", "Software64Tools"}}}}},
+         "/registry/0/key: warning: begins with \"Software64\", which selects the 64-bit view and is read as \"SoftwareTools\""},
+        {"doubled percent without %s", {{"messages", {{"read_only", "100%% sure?"}}}},
+         "/messages/read_only: warning: without a \"%s\" the message is shown unformatted"},
+        {"%s in an unformatted message", {{"messages", {{"finished", "Removed %s"}}}},
+         "/messages/finished: warning: this message is shown as written"},
+        {"long formatted message", {{"messages", {{"read_only", "%s" + S(800)}}}}, "/messages/read_only: warning: with a long path"},
+        {"no confirm", json::object(), "/messages: warning: no \"confirm\" message"},
+        {"in use without message", {{"files", {{{"folder", "."}, {"name", "a"}, {"flags", {"check_in_use"}}}}}},
+         "/messages: warning: files are checked for being in use"},
+        {"unquoted arguments", {{"settings", {{"pre_command", "tool.exe /s"}}}}, "/settings/pre_command: warning: holds a blank but no quotes"},
+        {"unknown macro in command", {{"settings", {{"pre_command", "#Sys#\\a.exe"}}}}, "/settings/pre_command: warning: unknown macro"},
+        {"wait without command", {{"settings", {{"wait_for_pre_command", true}}}}, "/settings/wait_for_pre_command: warning: has no effect"},
+        {"relative document", {{"settings", {{"closing_document", "readme.htm"}}}}, "/settings/closing_document: warning: neither a web address"},
+        {"macro in document", {{"settings", {{"closing_document", "#InstallDir#\\a.htm"}}}},
+         "/settings/closing_document: warning: macros are not expanded"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        json manifest = c.manifest;
+        if (std::string(c.name) != "no confirm") manifest["messages"]["confirm"] = "Remove?";
+        if (std::string(c.name) != "in use without message") manifest["messages"]["files_in_use"] = "Close it";
+        Outcome outcome = Load(manifest);
+        ASSERT_TRUE(outcome.ok) << outcome.error;
+        bool found = false;
+        for (const std::string& warning : outcome.warnings) found = found || warning.rfind(std::string("m.json: ") + c.warning, 0) == 0;
+        EXPECT_TRUE(found) << (outcome.warnings.empty() ? "no warnings" : outcome.warnings[0]);
+    }
+    // A well-formed manifest draws none.
+    Outcome quiet = Load(json{{"messages", {{"confirm", "Remove?"}, {"read_only", "%s is read-only (100%%)"}}},
+                              {"files", {File(".", "a.ttf")}},
+                              {"patterns", {"#TempDir#\\App\\*.tmp", "*.bak", "logs\\"}},
+                              {"settings", {{"pre_command", "\"tool.exe\" /s"}, {"closing_document", "https://example.com/"}}}});
+    ASSERT_TRUE(quiet.ok) << quiet.error;
+    EXPECT_TRUE(quiet.warnings.empty()) << quiet.warnings[0];
+}
+
+TEST(ManifestDump, WritesEveryKeyAndReadsBackTheSameData) {
+    UninstallData data;
+    data.messages.assign(16, "");
+    data.messages[MSG_TITLE] = "Caf\xE9";
+    data.files = {{".", "a.exe", FILE_FONT | FILE_CHECK_IN_USE}};
+    data.folderGroups = {{3, "C:\\M", "", "m.lnk"}};
+    data.registry = {{ROOT_CLASSES_ROOT, ".q"}};
+    data.patterns = {"*.bak"};
+    data.settings.closingDocument = "https://example.com/";
+    std::vector<std::string> problems, notes;
+    std::string text = DumpManifest(data, *FindCodePage(1252), &problems, &notes);
+    EXPECT_TRUE(problems.empty());
+    EXPECT_TRUE(notes.empty());
+    json dumped = json::parse(text);
+    EXPECT_EQ(dumped["codepage"], 1252);
+    EXPECT_EQ(dumped["messages"].size(), 16u);
+    EXPECT_EQ(dumped["messages"]["title"], "Café");
+    EXPECT_EQ(dumped["files"][0]["flags"], json({"font", "check_in_use"}));
+    EXPECT_EQ(dumped["folder_groups"][0]["parent_levels"], 3);
+    EXPECT_EQ(dumped["registry"][0]["root"], "HKCR");
+    EXPECT_FALSE(dumped["settings"].contains("pre_command"));
+    Outcome back = Load(text);
+    ASSERT_TRUE(back.ok) << back.error;
+    EXPECT_EQ(EncodeUninstallData(back.manifest.data), EncodeUninstallData(data));
+}
+
+TEST(ManifestDump, ReportsWhatItCannotShow) {
+    UninstallData data;
+    data.messages = std::vector<std::string>(18, "");
+    data.messages[1] = "a\x81z";
+    data.files = {{".", "a", 0x31}};
+    data.registry = {{0x80000004u, "X"}};
+    data.settings.flags = 0x10 | SETTINGS_THEMED_CONTROLS;
+    std::vector<std::string> problems, notes;
+    json dumped = json::parse(DumpManifest(data, *FindCodePage(1252), &problems, &notes));
+    EXPECT_EQ(dumped["messages"]["confirm"], "a\xEF\xBF\xBDz");
+    EXPECT_EQ(dumped["registry"][0]["root"], "0x80000004");
+    EXPECT_EQ(dumped["files"][0]["flags"], json({"shared_dll"}));
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_EQ(problems[0].rfind("/messages/confirm: byte 0x81 (byte 1) is not defined", 0), 0u) << problems[0];
+    EXPECT_EQ(problems[1].rfind("/registry/0/root: 0x80000004", 0), 0u) << problems[1];
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_NE(notes[0].find("2 strings beyond message 15"), std::string::npos);
+    EXPECT_NE(notes[1].find("/files/0/flags: bits 0x30"), std::string::npos);
+    EXPECT_NE(notes[2].find("/settings: flag bits 0x10"), std::string::npos);
+}
