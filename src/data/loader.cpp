@@ -145,7 +145,12 @@ bool LoadUninstallData()
     DWORD length = GetModuleFileNameA(TheRun.ModuleInstance, TheRun.ModulePath, PATH_SIZE);
     if (length == 0 || length >= PATH_SIZE)
         return false;
-    HANDLE file = OpenExistingFile(TheRun.ModulePath, OPEN_MODE_READ);
+    return LoadUninstallDataFrom(TheRun.ModulePath, offset);
+}
+
+bool LoadUninstallDataFrom(const char* path, DWORD offset)
+{
+    HANDLE file = OpenExistingFile(path, OPEN_MODE_READ);
     if (file == INVALID_HANDLE_VALUE)
         return false;
 

@@ -16,6 +16,9 @@ extern "C" volatile const unsigned char DataOffsetRecord[DATA_OFFSET_RECORD_SIZE
 DWORD GetDataOffset();
 
 bool LoadUninstallData();
+// The walk itself, over the chain at offset in the file at path (the uninstaller's own file when
+// called by LoadUninstallData). Errors are reported with TheRun.ModulePath as the argument.
+bool LoadUninstallDataFrom(const char* path, DWORD offset);
 
 // Reads the body of the block whose header was just read into a new buffer of header.Length bytes.
 int ReadWholeBlock(HANDLE file, const BlockHeader& header, BYTE** buffer, DWORD* length);

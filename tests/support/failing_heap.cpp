@@ -1,28 +1,45 @@
-// A heap for test builds of the stub that fails every request after the first N, with N taken
-// from the environment variable QUILLON_FAIL_ALLOC_AFTER (no variable: it never fails). It lets
-// the tests drive the stub's out-of-memory paths through the real program.
+// A heap for test builds of the stub that fails chosen requests. The environment variable
+// QUILLON_FAIL_ALLOC holds "N,COUNT": the first N requests succeed, the next COUNT fail, and the
+// ones after them succeed again (no variable: nothing fails). A request and its one retry are two
+// requests. It lets the tests drive the stub's out-of-memory paths through the real program.
 #include "data/heap.h"
 
-static LONG RequestsLeft = -2; // -2: not read yet; -1: never fail
+static LONG RequestsToGrant = -2; // -2: not read yet; -1: never fail
+static LONG RequestsToFail = 0;
+
+static LONG ParseNumber(const char** text)
+{
+    LONG number = 0;
+    for (; **text >= '0' && **text <= '9'; ++*text)
+        number = number * 10 + (**text - '0');
+    return number;
+}
 
 static bool GrantRequest()
 {
-    if (RequestsLeft == -2) {
-        char value[16];
-        DWORD length = GetEnvironmentVariableA("QUILLON_FAIL_ALLOC_AFTER", value, sizeof value);
-        RequestsLeft = -1;
+    if (RequestsToGrant == -2) {
+        char value[32];
+        DWORD length = GetEnvironmentVariableA("QUILLON_FAIL_ALLOC", value, sizeof value);
+        RequestsToGrant = -1;
         if (length > 0 && length < sizeof value) {
-            LONG number = 0;
-            for (DWORD index = 0; index < length && value[index] >= '0' && value[index] <= '9'; ++index)
-                number = number * 10 + (value[index] - '0');
-            RequestsLeft = number;
+            const char* at = value;
+            RequestsToGrant = ParseNumber(&at);
+            if (*at == ',') {
+                ++at;
+                RequestsToFail = ParseNumber(&at);
+            }
         }
     }
-    if (RequestsLeft == -1)
+    if (RequestsToGrant == -1)
         return true;
-    if (RequestsLeft == 0)
+    if (RequestsToGrant > 0) {
+        --RequestsToGrant;
+        return true;
+    }
+    if (RequestsToFail > 0) {
+        --RequestsToFail;
         return false;
-    --RequestsLeft;
+    }
     return true;
 }
 

@@ -121,9 +121,9 @@ void WriteUninstaller(const std::string& path, const quillon::Bytes& chain, cons
     ASSERT_TRUE(quillon::WriteFileBytes(path, out, &error)) << error;
 }
 
-void WriteUninstaller(const std::string& path, const quillon::UninstallData& data)
+void WriteUninstaller(const std::string& path, const quillon::UninstallData& data, const std::string& stub)
 {
-    WriteUninstaller(path, quillon::EncodeUninstallData(data));
+    WriteUninstaller(path, quillon::EncodeUninstallData(data), stub);
 }
 
 void SetWindowsVersionFor(const std::string& exeName, const std::string& level)

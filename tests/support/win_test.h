@@ -34,7 +34,8 @@ std::vector<std::string> StandardMessages();
 quillon::UninstallData StandardData();
 // Writes the stub (or another) followed by chain to path. Fails the test on error.
 void WriteUninstaller(const std::string& path, const quillon::Bytes& chain, const std::string& stub = StubPath());
-void WriteUninstaller(const std::string& path, const quillon::UninstallData& data);
+void WriteUninstaller(const std::string& path, const quillon::UninstallData& data,
+                      const std::string& stub = StubPath());
 // Makes Wine report a Windows version ("win98", "winxp", "win10") to programs named exeName.
 void SetWindowsVersionFor(const std::string& exeName, const std::string& level);
 
