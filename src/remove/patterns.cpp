@@ -1,5 +1,152 @@
-// Placeholder: this pass is being written; the run calls it and it does nothing yet.
+// Wildcard patterns: files an application made after installation (logs, caches, generated
+// settings), which the file list cannot name. Each pattern names a folder and a file pattern; every
+// matching file in that folder and below it is deleted, and every folder of the tree left empty
+// is removed, the pattern's folder last.
+//
+// The pass works through the current directory: it enters each folder and refers to files and
+// sub-folders by their bare names, so no level needs a path of its own, only a search record,
+// which is allocated per level (the tree may be deep) and, when it cannot be had, skips that
+// level's work. Protected folders are never entered nor removed. Junctions and symbolic links are
+// never entered either: what they point at lies outside the tree and is not the application's.
 #include "patterns.h"
-void RemovePatterns() {}
-void RemovePatternInCwd(const char*) {}
-void RemoveCwdAndStepUp() {}
+
+#include "../data/format.h"
+#include "../data/heap.h"
+#include "../data/text.h"
+#include "../paths/macros.h"
+#include "../paths/path_helpers.h"
+#include "../paths/protected_folders.h"
+#include "../run/run_context.h"
+
+static const char AllEntries[] = "*.*";
+static const char ParentFolder[] = "..";
+
+static bool IsDotEntry(const char* name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Reads the current folder into TargetPath, the run's working path; false when it does not fit.
+static bool ReadCurrentFolder()
+{
+    DWORD length = GetCurrentDirectoryA(PATH_SIZE, TheRun.TargetPath);
+    return length != 0 && length < PATH_SIZE;
+}
+
+// A folder whose path cannot be read whole counts as protected: what we cannot name, we leave.
+static bool CurrentFolderIsProtected()
+{
+    return !ReadCurrentFolder() || IsProtectedFolder(TheRun.TargetPath);
+}
+
+void RemoveCwdAndStepUp()
+{
+    // A folder cannot be removed while it is the current one: step out first.
+    bool known = ReadCurrentFolder();
+    SetCurrentDirectoryA(ParentFolder);
+    if (known)
+        RemoveDirectoryA(TheRun.TargetPath);
+}
+
+void RemovePatternInCwd(const char* filePattern)
+{
+    WIN32_FIND_DATAA* found = static_cast<WIN32_FIND_DATAA*>(HeapBlockAlloc(sizeof(WIN32_FIND_DATAA), false));
+    if (found == nullptr) {
+        SetCurrentDirectoryA(ParentFolder); // the level above goes on where it expects to be
+        return;
+    }
+
+    // Sub-folders first, so that a sub-folder emptied here is gone before this folder is tested.
+    HANDLE search = FindFirstFileA(AllEntries, found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if ((found->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+                    FILE_ATTRIBUTE_DIRECTORY &&
+                !IsDotEntry(found->cFileName) && SetCurrentDirectoryA(found->cFileName)) {
+                if (CurrentFolderIsProtected())
+                    SetCurrentDirectoryA(ParentFolder);
+                else
+                    RemovePatternInCwd(filePattern);
+            }
+        } while (FindNextFileA(search, found));
+        FindClose(search);
+    }
+
+    // Then the matching files; one that cannot go (read-only, in use) stays without a word.
+    search = FindFirstFileA(filePattern, found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA(found->cFileName);
+        } while (FindNextFileA(search, found));
+        FindClose(search);
+    }
+
+    // Then the folder itself, when nothing but "." and ".." is left. A listing that fails counts
+    // as empty; the removal then fails harmlessly if the folder is not.
+    bool empty = false;
+    if (!CurrentFolderIsProtected()) {
+        empty = true;
+        search = FindFirstFileA(AllEntries, found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                empty = IsDotEntry(found->cFileName);
+            } while (empty && FindNextFileA(search, found));
+            FindClose(search);
+        }
+    }
+    HeapBlockFree(found);
+    if (empty)
+        RemoveCwdAndStepUp();
+    else
+        SetCurrentDirectoryA(ParentFolder);
+}
+
+// The full path of a pattern into path (PATH_SIZE bytes): macros expanded, or else relative to
+// InstallDir. False when it does not fit; a cut path would name another folder.
+static bool ComposePatternPath(char* path, const char* pattern)
+{
+    if (FindChar(pattern, '#') != nullptr)
+        return ExpandMacros(path, pattern, PATH_SIZE) < PATH_SIZE;
+    return CopyText(path, PATH_SIZE, TheRun.InstallDir) && AddTrailingBackslash(path, PATH_SIZE) &&
+           AppendText(path, PATH_SIZE, pattern);
+}
+
+void RemovePatterns()
+{
+    const char* list = TheRun.PatternList;
+    const DWORD listLength = TheRun.PatternListLength;
+    char path[PATH_SIZE];
+    DWORD at = 0;
+    while (list != nullptr && at < listLength && list[at] != '\0') {
+        const char* pattern = list + at;
+        while (at < listLength && list[at] != '\0')
+            ++at;
+        if (at == listLength)
+            break; // a last string without its NUL is not read past the list
+        ++at;
+
+        if (!ComposePatternPath(path, pattern))
+            continue;
+        char* lastBackslash = FindLastChar(path, '\\');
+        if (lastBackslash == nullptr)
+            continue;
+        *lastBackslash = '\0';
+        const char* filePattern = lastBackslash + 1;
+        // The file pattern must be a bare name: with a drive or a slash in it the search would list
+        // another folder than the one whose files are then deleted by name.
+        if (FindChar(filePattern, ':') != nullptr || FindChar(filePattern, '/') != nullptr)
+            continue;
+        if (IsProtectedFolder(path))
+            continue;
+        // A pattern's folder that is itself a link is not entered: its files are not ours.
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            !SetCurrentDirectoryA(path))
+            continue;
+        RemovePatternInCwd(filePattern);
+        StripTrailingBackslash(TheRun.InstallDir);
+        SetCurrentDirectoryA(TheRun.InstallDir);
+        RemoveDirectoryA(path);
+    }
+}
