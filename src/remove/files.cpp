@@ -1,6 +1,227 @@
-// Placeholder: this pass is being written; the run calls it and it does nothing yet.
+// The file removal pass: the listed files and folders, last entry first, so that a folder listed
+// before its files is tried after they are gone. Before a file goes it is tested for being in use,
+// a shared DLL loses one reference under SharedDLLs (and the user is asked before the last one
+// goes), a font is deregistered and a COM server unregistered; a read-only file goes only as the
+// read-only policy or the user allows. Every failure is silent: what cannot go stays.
+//
+// Also here: the path rule for file entries, shared with the folder passes, and the in-use test
+// the driver runs before anything is removed. A path that would not fit TargetPath leaves it
+// empty, and every caller skips such an entry: a cut path would name another file.
 #include "files.h"
-void BuildEntryPath(const FileEntry*) {}
-bool IsFileInUse(const char*) { return false; }
-bool AnyFileInUse() { return false; }
-void RemoveFiles() {}
+
+#include "com_server.h"
+#include "fonts.h"
+#include "../data/file_io.h"
+#include "../data/format.h"
+#include "../data/memory.h"
+#include "../data/messages.h"
+#include "../data/text.h"
+#include "../paths/path_helpers.h"
+#include "../paths/protected_folders.h"
+#include "../run/run_context.h"
+#include "../ui/progress.h"
+#include "../ui/readonly_prompt.h"
+
+static const char SharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+
+void BuildEntryPath(const FileEntry* entry)
+{
+    char* target = TheRun.TargetPath;
+    const char* folder = entry->Folder;
+    bool fitted;
+    if (folder[0] == '.') {
+        // Only ".\rest" keeps its rest: "." and "..\x" both stand for InstallDir itself.
+        fitted = CopyText(target, PATH_SIZE, TheRun.InstallDir);
+        if (folder[1] == '\\')
+            fitted = fitted && AppendText(target, PATH_SIZE, folder + 2);
+    } else {
+        fitted = CopyText(target, PATH_SIZE, folder);
+    }
+    if (entry->FileName[0] != '\0') {
+        fitted = fitted && AddTrailingBackslash(target, PATH_SIZE) &&
+                 AppendText(target, PATH_SIZE, entry->FileName);
+    }
+    if (!fitted)
+        target[0] = '\0';
+}
+
+// The runtime's write-access check: 0 when the path may be written, otherwise the error of the
+// attribute query, or access denied for a read-only file.
+static DWORD CheckWriteAccess(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        return error != 0 ? error : ERROR_FILE_NOT_FOUND;
+    }
+    return (attributes & FILE_ATTRIBUTE_READONLY) ? ERROR_ACCESS_DENIED : 0;
+}
+
+static void SetReadOnlyAttribute(const char* path, bool readOnly)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (readOnly)
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    else
+        attributes &= ~FILE_ATTRIBUTE_READONLY;
+    SetFileAttributesA(path, attributes);
+}
+
+static bool CanOpenForWriting(const char* path)
+{
+    HANDLE file = OpenExistingFile(path, OPEN_MODE_READ_WRITE);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseFile(file);
+    return true;
+}
+
+bool IsFileInUse(const char* path)
+{
+    DWORD error = CheckWriteAccess(path);
+    if (error == 0)
+        return !CanOpenForWriting(path);
+    if (error != ERROR_ACCESS_DENIED)
+        return false; // missing: nothing holds it
+    // Read-only: the open for writing needs the attribute cleared for a moment; it comes back.
+    SetReadOnlyAttribute(path, false);
+    if (CheckWriteAccess(path) == ERROR_ACCESS_DENIED)
+        return true; // the attribute would not go
+    bool inUse = !CanOpenForWriting(path);
+    SetReadOnlyAttribute(path, true);
+    return inUse;
+}
+
+bool AnyFileInUse()
+{
+    for (DWORD index = 0; index < TheRun.FileCount; ++index) {
+        const FileEntry* entry = TheRun.FileList[index];
+        if (entry->FileName[0] == '\0' || !(entry->Flags & FILE_CHECK_IN_USE))
+            continue;
+        BuildEntryPath(entry);
+        if (TheRun.TargetPath[0] != '\0' && IsFileInUse(TheRun.TargetPath))
+            return true;
+    }
+    return false;
+}
+
+// Lowers the shared file's reference count and asks before a file whose references have run out
+// (or were never counted) is deleted. Returns whether the file may go.
+static bool ReleaseSharedReference(bool inUse)
+{
+    const char* path = TheRun.TargetPath;
+    bool removable = !inUse;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SharedDllsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        key = nullptr;
+    if (key != nullptr) {
+        DWORD count = 1;
+        DWORD type = REG_DWORD;
+        DWORD size = sizeof count;
+        if (RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) == ERROR_SUCCESS) {
+            if (count > 0)
+                --count;
+            if (count != 0)
+                removable = false;
+            // A file in use keeps its last reference: it stays, and so must its count.
+            if (!(inUse && count == 0))
+                RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);
+        }
+    }
+    if (removable) {
+        char* question = nullptr;
+        if (MemAllocZeroed(MESSAGE_TEXT_SIZE, &question)) {
+            FormatMessageText(question, MSG_SHARED_FILE, path);
+            if (question[0] != '\0' && ShowMessage(question, MB_YESNO | MB_ICONQUESTION) != IDYES)
+                removable = false;
+            MemRelease(&question);
+        }
+    }
+    if (key != nullptr) {
+        if (removable)
+            RegDeleteValueA(key, path);
+        RegCloseKey(key);
+    }
+    return removable;
+}
+
+static bool ClearReadOnlyAndDelete(const char* path)
+{
+    SetReadOnlyAttribute(path, false);
+    return DeleteFileA(path) != 0;
+}
+
+// A deletion refused for lack of access or because another process holds the file.
+static bool DeleteWasRefused()
+{
+    DWORD error = GetLastError();
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
+
+// Deletes the file in TargetPath; a read-only one only as the policy or the prompt allows. Fonts
+// and COM servers have been deregistered already, so they go without asking.
+static void DeleteTargetFile(BYTE flags)
+{
+    const char* path = TheRun.TargetPath;
+    if (DeleteFileA(path))
+        return;
+    for (;;) {
+        if (!DeleteWasRefused() || CheckWriteAccess(path) != ERROR_ACCESS_DENIED)
+            return; // not a read-only file: it stays
+        if ((flags & (FILE_FONT | FILE_COM_SERVER)) || TheRun.ReadOnlyPolicy == 1) {
+            ClearReadOnlyAndDelete(path);
+            return;
+        }
+        if (TheRun.ReadOnlyPolicy == 0)
+            return;
+        int answer = ShowReadOnlyPrompt(path);
+        if (answer == IDYES) {
+            if (ClearReadOnlyAndDelete(path))
+                return;
+            continue; // an attribute that would not go brings the question back
+        }
+        if (answer == IDC_YES_TO_ALL_ANSWER) {
+            TheRun.ReadOnlyPolicy = 1;
+            ClearReadOnlyAndDelete(path);
+        } else if (answer == IDC_NO_TO_ALL_ANSWER) {
+            TheRun.ReadOnlyPolicy = 0;
+        }
+        return;
+    }
+}
+
+static void RemoveEntry(const FileEntry* entry)
+{
+    BuildEntryPath(entry);
+    char* path = TheRun.TargetPath;
+    if (path[0] == '\0')
+        return; // too long to name, or names nothing
+    if (entry->FileName[0] == '\0') {
+        if (!IsProtectedFolder(path))
+            RemoveDirectoryA(path); // only an empty folder goes
+        return;
+    }
+    bool inUse = IsFileInUse(path);
+    bool removable = !inUse;
+    if (entry->Flags & FILE_SHARED_DLL)
+        removable = ReleaseSharedReference(inUse);
+    if (!removable)
+        return;
+    if (entry->Flags & FILE_FONT)
+        RemoveFont(path);
+    if (entry->Flags & FILE_COM_SERVER)
+        UnregisterComServer();
+    DeleteTargetFile(entry->Flags);
+}
+
+void RemoveFiles()
+{
+    DWORD handled = 0;
+    for (DWORD index = TheRun.FileCount; index-- > 0; ++handled) {
+        RemoveEntry(TheRun.FileList[index]);
+        if (TheRun.StepTotal != 0)
+            SetProgress(handled * 100 / TheRun.StepTotal);
+    }
+}

@@ -1,4 +1,122 @@
-// Placeholder: this pass is being written; the run calls it and it does nothing yet.
+// Font deregistration before the file pass deletes a font file: the font leaves the running
+// system, its registration value under the Fonts key goes, and the top-level windows hear that
+// the fonts changed.
+//
+// The registration value is named after the font's full name, read from the file's naming table
+// ('name'). The file comes from the uninstall data and may be anything, so it is read piecewise,
+// and every count, offset and length in it is only used to seek and to bound a read: a name that
+// does not fit the caller's buffer is ignored rather than cut, since a cut name would name another
+// font's value.
 #include "fonts.h"
-void GetFontFullName(const char*, char* buffer, DWORD) { buffer[0] = 0; }
-void RemoveFont(const char*) {}
+
+#include "../data/file_io.h"
+#include "../data/text.h"
+#include "../run/run_context.h"
+
+enum {
+    FONT_DIRECTORY_SIZE = 12,
+    FONT_TABLE_RECORD_SIZE = 16,
+    FONT_TABLE_RECORDS_MAX = 40,
+    FONT_NAME_HEADER_SIZE = 6,
+    FONT_NAME_RECORD_SIZE = 12,
+    FONT_PLATFORM_MACINTOSH = 1,
+    FONT_NAME_ID_FULL_NAME = 4,
+    FONT_NAME_SIZE = 520,
+    FONT_CHANGE_TIMEOUT_MS = 5000,
+};
+
+static const char NtFontsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+static const char FontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
+static const char TrueTypeSuffix[] = " (TrueType)";
+
+static DWORD BigEndian16(const BYTE* bytes)
+{
+    return (static_cast<DWORD>(bytes[0]) << 8) | bytes[1];
+}
+
+static DWORD BigEndian32(const BYTE* bytes)
+{
+    return (BigEndian16(bytes) << 16) | BigEndian16(bytes + 2);
+}
+
+// Finds the 'name' table among the first table records; false when it is not there.
+static bool FindNameTable(HANDLE file, DWORD* offset)
+{
+    BYTE record[FONT_TABLE_RECORD_SIZE];
+    if (ReadExact(file, record, FONT_DIRECTORY_SIZE) != 0)
+        return false;
+    DWORD tableCount = BigEndian16(record + 4);
+    if (tableCount > FONT_TABLE_RECORDS_MAX)
+        tableCount = FONT_TABLE_RECORDS_MAX;
+    for (DWORD index = 0; index < tableCount; ++index) {
+        if (ReadExact(file, record, FONT_TABLE_RECORD_SIZE) != 0)
+            return false;
+        if (record[0] == 'n' && record[1] == 'a' && record[2] == 'm' && record[3] == 'e') {
+            *offset = BigEndian32(record + 8);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Every Macintosh full-name record overwrites the name, so the last one in the file gives it.
+static void ReadFullName(HANDLE file, char* buffer, DWORD size)
+{
+    DWORD table;
+    BYTE record[FONT_NAME_RECORD_SIZE];
+    if (!FindNameTable(file, &table))
+        return;
+    SeekFile(file, table);
+    if (ReadExact(file, record, FONT_NAME_HEADER_SIZE) != 0)
+        return;
+    DWORD recordCount = BigEndian16(record + 2);
+    DWORD storage = table + BigEndian16(record + 4);
+    if (storage < table)
+        return; // the offsets wrap around: no string can be found there
+    for (DWORD index = 0; index < recordCount; ++index) {
+        if (ReadExact(file, record, FONT_NAME_RECORD_SIZE) != 0)
+            return;
+        if (BigEndian16(record) != FONT_PLATFORM_MACINTOSH || BigEndian16(record + 6) != FONT_NAME_ID_FULL_NAME)
+            continue;
+        DWORD next = TellFile(file);
+        DWORD length = BigEndian16(record + 8);
+        DWORD position = storage + BigEndian16(record + 10);
+        buffer[0] = '\0';
+        if (length < size && position >= storage) {
+            SeekFile(file, position);
+            if (ReadExact(file, buffer, length) == 0)
+                buffer[length] = '\0';
+            else
+                buffer[0] = '\0';
+        }
+        SeekFile(file, next);
+    }
+}
+
+void GetFontFullName(const char* path, char* buffer, DWORD size)
+{
+    if (size == 0)
+        return;
+    buffer[0] = '\0';
+    HANDLE file = OpenExistingFile(path, OPEN_MODE_READ);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    ReadFullName(file, buffer, size);
+    CloseFile(file);
+}
+
+void RemoveFont(const char* path)
+{
+    char name[FONT_NAME_SIZE];
+    GetFontFullName(path, name, sizeof name);
+    bool removed = RemoveFontResourceA(path) != 0;
+    if (name[0] != '\0' && AppendText(name, sizeof name, TrueTypeSuffix)) {
+        HKEY key;
+        if (RegOpenKeyA(HKEY_LOCAL_MACHINE, TheRun.IsNT ? NtFontsKey : FontsKey, &key) == ERROR_SUCCESS) {
+            RegDeleteValueA(key, name);
+            RegCloseKey(key);
+        }
+    }
+    if (removed)
+        SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_NORMAL, FONT_CHANGE_TIMEOUT_MS, nullptr);
+}
