@@ -1,29 +1,64 @@
-// Placeholder: this pass is being written; the run calls it and it does nothing yet.
+// The hidden main window: owner of every message box and dialog, and the end of the final loop.
+//
+// It is never shown. Owning the boxes keeps them together in the task list and on top of one
+// another; destroying it at tear-down posts the quit message that ends the final message loop, so
+// every message posted before that point is still delivered.
 #include "main_window.h"
+
+#include "resource.h"
+#include "../data/format.h"
+#include "../data/messages.h"
 #include "../run/run_context.h"
+
+static const char MainWindowClassName[] = "QuillonClass";
+
+enum { MAIN_WINDOW_WIDTH = 320, MAIN_WINDOW_HEIGHT = 200 };
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_DESTROY)
         PostQuitMessage(0);
     return DefWindowProcA(window, message, wParam, lParam);
 }
+
 bool RegisterMainWindowClass()
 {
     WNDCLASSA windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = MainWindowProc;
     windowClass.hInstance = TheRun.ModuleInstance;
-    windowClass.lpszClassName = "QuillonClass";
+    windowClass.hIcon = LoadIconA(TheRun.ModuleInstance, MAKEINTRESOURCEA(IDI_MAIN));
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
+    windowClass.lpszClassName = MainWindowClassName;
     return RegisterClassA(&windowClass) != 0;
 }
+
+// Centred on the screen; on a screen smaller than the window the corner stays on it.
+static int CentredOrigin(int screenSize, int windowSize)
+{
+    int origin = (screenSize - windowSize) / 2;
+    return origin < 0 ? 0 : origin;
+}
+
 bool CreateMainWindow()
 {
-    TheRun.MainWindow = CreateWindowExA(0, "QuillonClass", "", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr, nullptr, TheRun.ModuleInstance, nullptr);
+    int x = CentredOrigin(GetSystemMetrics(SM_CXSCREEN), MAIN_WINDOW_WIDTH);
+    int y = CentredOrigin(GetSystemMetrics(SM_CYSCREEN), MAIN_WINDOW_HEIGHT);
+    TheRun.MainWindow = CreateWindowExA(0, MainWindowClassName, GetMessageText(0, MSG_TITLE),
+                                        WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y, MAIN_WINDOW_WIDTH,
+                                        MAIN_WINDOW_HEIGHT, nullptr, nullptr, TheRun.ModuleInstance, nullptr);
     return TheRun.MainWindow != nullptr;
 }
+
 void DrainMessages()
 {
-    DestroyWindow(TheRun.MainWindow);
+    // Without a window to destroy nothing would post the quit message, and the loop would wait
+    // for ever; -1 from GetMessageA (an error) ends it too.
+    if (!DestroyWindow(TheRun.MainWindow))
+        PostQuitMessage(0);
+    TheRun.MainWindow = nullptr;
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0))
+    while (GetMessageA(&message, nullptr, 0, 0) > 0)
         DispatchMessageA(&message);
 }

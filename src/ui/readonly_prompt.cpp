@@ -1,3 +1,49 @@
-// Placeholder: this pass is being written; the run calls it and it does nothing yet.
+// The modal question asked before a read-only file is deleted.
+//
+// The four answers are the button ids themselves; whatever else ends the dialog (Escape and the
+// close box give IDCANCEL) comes back as it is, and the file pass takes it as No. When the data
+// has no text for the question there is nothing to ask, and read-only files go without asking.
 #include "readonly_prompt.h"
-int ShowReadOnlyPrompt(const char*) { return 7; }
+
+#include "dialog_font.h"
+#include "resource.h"
+#include "../data/format.h"
+#include "../data/memory.h"
+#include "../data/messages.h"
+#include "../run/run_context.h"
+
+static INT_PTR CALLBACK ReadOnlyPromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        NormalizeDialogFont(dialog);
+        SetWindowTextA(dialog, GetMessageText(0, MSG_TITLE));
+        SetDlgItemTextA(dialog, IDC_TEXT, reinterpret_cast<const char*>(lParam));
+        SetDlgItemTextA(dialog, IDYES, GetMessageText(0, MSG_YES));
+        SetDlgItemTextA(dialog, IDNO, GetMessageText(0, MSG_NO));
+        SetDlgItemTextA(dialog, IDC_YES_TO_ALL, GetMessageText(0, MSG_YES_TO_ALL));
+        SetDlgItemTextA(dialog, IDC_NO_TO_ALL, GetMessageText(0, MSG_NO_TO_ALL));
+        return TRUE;
+    }
+    if (message == WM_COMMAND) {
+        EndDialog(dialog, LOWORD(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+int ShowReadOnlyPrompt(const char* path)
+{
+    char* text = nullptr;
+    if (!MemAllocZeroed(MESSAGE_TEXT_SIZE, &text))
+        return IDNO;
+    FormatMessageText(text, MSG_READ_ONLY, path);
+    int answer = IDC_YES_TO_ALL;
+    if (text[0] != '\0') {
+        answer = static_cast<int>(DialogBoxParamA(TheRun.ModuleInstance, MAKEINTRESOURCEA(IDD_READONLY_PROMPT),
+                                                  TheRun.MainWindow, ReadOnlyPromptProc, reinterpret_cast<LPARAM>(text)));
+        if (answer == -1)
+            answer = IDNO;
+    }
+    MemRelease(&text);
+    return answer;
+}
