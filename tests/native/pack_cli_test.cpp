@@ -1,0 +1,502 @@
+// Tests of the quillon-pack commands as a user meets them: exit codes, messages, help, the
+// guarantee that a refused build leaves no file behind, dumps of whole and damaged uninstallers,
+// and build -> dump -> build giving the same bytes for every example and for a seeded set of
+// random manifests in every code page. Most run the commands in-process; a few run the built
+// executable to see the real exit status and streams.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "codepages.h"
+#include "format_reader.h"
+#include "format_writer.h"
+#include "manifest.h"
+#include "pack_cli.h"
+
+using namespace quillon;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+class PackCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() / (std::string("quillon-cli-") + test->name() + "-" + std::to_string(getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        stub_ = Path("quillon-stub.exe");
+        WriteStub(stub_, true);
+    }
+    void TearDown() override {
+        if (!HasFailure()) fs::remove_all(dir_);
+    }
+
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+    // A stand-in for the real stub: some bytes, the marker with its field, more bytes.
+    void WriteStub(const std::string& path, bool stamp, int markers = 1) {
+        Bytes stub(300, 0x4D);
+        for (int i = 0; i < markers; ++i) {
+            stub.insert(stub.end(), DATA_MARKER, DATA_MARKER + DATA_MARKER_LENGTH);
+            PutU32(stub, 0);
+            stub.insert(stub.end(), 50, 0x90);
+        }
+        std::string error;
+        if (stamp) {
+            ASSERT_TRUE(StampStub(stub, &error)) << error;
+        }
+        ASSERT_TRUE(WriteFileBytes(path, stub, &error)) << error;
+    }
+
+    void WriteText(const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    std::string ReadText(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream buffer;
+        buffer << in.rdbuf();
+        return buffer.str();
+    }
+
+    Result Run(const std::vector<std::string>& args) {
+        std::ostringstream out, err;
+        int code = RunPackCommand(args, out, err, dir_.string());
+        return {code, out.str(), err.str()};
+    }
+
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path dir_;
+    std::string stub_;
+};
+
+} // namespace
+
+TEST_F(PackCli, HelpForEveryCommand) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* text;
+    };
+    const Case cases[] = {
+        {{"--help"}, "usage: quillon-pack COMMAND"},
+        {{"-h"}, "usage: quillon-pack COMMAND"},
+        {{"help"}, "usage: quillon-pack COMMAND"},
+        {{"build", "--help"}, "usage: quillon-pack build MANIFEST.json -o UNINSTALLER.exe"},
+        {{"dump", "--help"}, "usage: quillon-pack dump UNINSTALLER.exe"},
+        {{"check", "--help"}, "usage: quillon-pack check MANIFEST.json"},
+        {{"help", "dump"}, "usage: quillon-pack dump"},
+        {{"build", "x.json", "--help"}, "usage: quillon-pack build"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        Result result = Run(c.args);
+        EXPECT_EQ(result.code, 0);
+        EXPECT_EQ(result.out.rfind(c.text, 0), 0u) << result.out;
+        EXPECT_EQ(result.err, "");
+    }
+}
+
+TEST_F(PackCli, UsageErrorsExitWithTwo) {
+    WriteText(Path("m.json"), "{}");
+    struct Case {
+        std::vector<std::string> args;
+        const char* errorPart;
+    };
+    const Case cases[] = {
+        {{}, "usage: quillon-pack COMMAND"},
+        {{"pack", "m.json"}, "unknown command \"pack\""},
+        {{"build", Path("m.json")}, "build needs the output: -o UNINSTALLER.exe"},
+        {{"build", "-o", Path("u.exe")}, "build takes one manifest"},
+        {{"build", Path("m.json"), Path("n.json"), "-o", Path("u.exe")}, "build takes one manifest"},
+        {{"build", Path("m.json"), "-o"}, "-o needs a value"},
+        {{"build", Path("m.json"), "-o", Path("u.exe"), "--output", Path("v.exe")}, "the output is given twice"},
+        {{"build", Path("m.json"), "-o", Path("u.exe"), "--stub"}, "--stub needs a value"},
+        {{"build", Path("m.json"), "-o", Path("u.exe"), "--verbose"}, "unknown option --verbose"},
+        {{"build", Path("m.json"), "-o", Path("u.exe"), "--codepage", "latin1"}, "--codepage takes a number, not \"latin1\""},
+        {{"build", Path("m.json"), "-o", Path("u.exe"), "--codepage=437"}, "code page 437 is not supported"},
+        {{"check", Path("m.json"), "--codepage", "12x"}, "--codepage takes a number"},
+        {{"check", Path("m.json"), "-o", Path("u.exe")}, "unknown option -o"},
+        {{"dump", Path("u.exe"), "--stub", stub_}, "unknown option --stub"},
+        {{"dump"}, "dump takes one uninstaller"},
+        {{"check"}, "check takes one manifest"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args.back());
+        Result result = Run(c.args);
+        EXPECT_EQ(result.code, 2);
+        EXPECT_NE(result.err.find(c.errorPart), std::string::npos) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"m.json", "quillon-stub.exe"}));
+}
+
+TEST_F(PackCli, RefusedManifestsLeaveNoFile) {
+    struct Case {
+        const char* name;
+        std::string manifest;
+        std::string error; // the whole first line of the refusal, without the manifest path
+    };
+    const Case cases[] = {
+        {"malformed", "{\"files\": [", ": parse error at line 1, column 12"},
+        {"wrong type", "{\"patterns\": \"*.log\"}", ": /patterns: must be an array, not a string"},
+        {"unknown key", "{\"setings\": {}}", ": /setings: unknown key \"setings\""},
+        {"unknown flag",
+         R"({"files": [{"folder": "."}, {"folder": "."}, {"folder": "."}, {"folder": ".", "name": "a", "flags": ["fnt"]}]})",
+         ": /files/3/flags/0: unknown flag \"fnt\""},
+        {"unknown root", R"({"registry": [{"root": "HKEY_LOCAL", "key": "Software\\A"}]})", ": /registry/0/root: unknown root \"HKEY_LOCAL\""},
+        {"parent levels", R"({"folder_groups": [{"folder": "C:\\A", "parent_levels": 300}]})",
+         ": /folder_groups/0/parent_levels: is 300; parent levels run from 0 to 255"},
+        {"whole root", R"({"registry": [{"root": "HKLM", "key": "SOFTWARE\\"}]})", ": /registry/0/key: \"SOFTWARE\\\\\" would remove a whole root key"},
+        {"bad conversion", R"({"messages": {"read_only": "%s %x"}})", ": /messages/read_only: \"%x\" at byte 3"},
+        {"not in code page", R"({"messages": {"title": "Ω"}})", ": /messages/title: U+03A9 'Ω' (character 1) is not in code page 1252"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string manifest = Path("m.json");
+        WriteText(manifest, c.manifest);
+        Result built = Run({"build", manifest, "-o", Path("u.exe"), "--stub", stub_});
+        EXPECT_EQ(built.code, 1);
+        EXPECT_EQ(built.out, "");
+        std::string lastLine = built.err.substr(built.err.rfind('\n', built.err.size() - 2) + 1);
+        EXPECT_EQ(lastLine.rfind(manifest + c.error, 0), 0u) << built.err;
+        EXPECT_EQ(Entries(), (std::vector<std::string>{"m.json", "quillon-stub.exe"}));
+        Result checked = Run({"check", manifest});
+        EXPECT_EQ(checked.code, 1);
+        EXPECT_EQ(checked.err, built.err);
+    }
+}
+
+TEST_F(PackCli, RefusedBuildKeepsAnExistingOutput) {
+    WriteText(Path("m.json"), R"({"files": [{"folder": ""}]})");
+    WriteText(Path("u.exe"), "previous uninstaller");
+    Result result = Run({"build", Path("m.json"), "-o", Path("u.exe"), "--stub", stub_});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(ReadText(Path("u.exe")), "previous uninstaller");
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"m.json", "quillon-stub.exe", "u.exe"}));
+}
+
+TEST_F(PackCli, RefusedStubsAndOutputs) {
+    WriteText(Path("m.json"), R"({"messages": {"confirm": "Remove?"}})");
+    WriteStub(Path("nomarker.exe"), false, 0);
+    WriteStub(Path("twice.exe"), false, 2);
+    WriteStub(Path("unstamped.exe"), false, 1);
+    std::string stubBytes = ReadText(stub_);
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string errorPart;
+    };
+    const Case cases[] = {
+        {"marker absent", {"--stub", Path("nomarker.exe"), "-o", Path("u.exe")}, "nomarker.exe: the data offset marker \"wwgT)H\" is absent"},
+        {"marker twice", {"--stub", Path("twice.exe"), "-o", Path("u.exe")}, "twice.exe: the data offset marker \"wwgT)H\" occurs 2 times"},
+        {"field wrong", {"--stub", Path("unstamped.exe"), "-o", Path("u.exe")}, "unstamped.exe: the data offset field holds 0 but the stub is 360 bytes long"},
+        {"missing stub", {"--stub", Path("none.exe"), "-o", Path("u.exe")}, "none.exe: cannot open for reading"},
+        {"output is the stub", {"--stub", stub_, "-o", stub_}, "the output is the stub itself"},
+        {"output is the stub by another name", {"--stub", stub_, "-o", (dir_ / "." / "quillon-stub.exe").string()}, "the output is the stub itself"},
+        {"output is the manifest", {"--stub", stub_, "-o", Path("m.json")}, "the output is the manifest itself"},
+        {"missing manifest", {"--stub", stub_, "-o", Path("u.exe")}, "cannot open for reading"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"build", std::string(c.name) == "missing manifest" ? Path("none.json") : Path("m.json")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Result result = Run(args);
+        EXPECT_EQ(result.code, 1);
+        EXPECT_NE(result.err.find(c.errorPart), std::string::npos) << result.err;
+        EXPECT_FALSE(fs::exists(Path("u.exe")));
+        EXPECT_EQ(ReadText(stub_), stubBytes);
+        EXPECT_EQ(ReadText(Path("m.json")), R"({"messages": {"confirm": "Remove?"}})");
+    }
+    // An uninstaller is no stub: its field no longer equals its size.
+    ASSERT_EQ(Run({"build", Path("m.json"), "--stub", stub_, "-o", Path("u.exe")}).code, 0);
+    Result again = Run({"build", Path("m.json"), "--stub", Path("u.exe"), "-o", Path("v.exe")});
+    EXPECT_EQ(again.code, 1);
+    EXPECT_NE(again.err.find("not a freshly stamped stub"), std::string::npos) << again.err;
+    EXPECT_FALSE(fs::exists(Path("v.exe")));
+}
+
+TEST_F(PackCli, DefaultStubIsTheOneBesideTheTool) {
+    WriteText(Path("m.json"), R"({"messages": {"confirm": "Remove?"}})");
+    Result result = Run({"build", Path("m.json"), "-o", Path("u.exe")});
+    ASSERT_EQ(result.code, 0) << result.err;
+    Bytes stub, uninstaller;
+    std::string error;
+    ASSERT_TRUE(ReadFileBytes(stub_, &stub, &error));
+    ASSERT_TRUE(ReadFileBytes(Path("u.exe"), &uninstaller, &error));
+    ASSERT_GT(uninstaller.size(), stub.size());
+    EXPECT_TRUE(std::equal(stub.begin(), stub.end(), uninstaller.begin()));
+    EXPECT_EQ(result.out, Path("u.exe") + ": 1 message, 0 file entries, 0 folder groups, 0 registry entries, 0 patterns, code page 1252\n");
+
+    fs::remove(stub_);
+    Result missing = Run({"build", Path("m.json"), "-o", Path("v.exe")});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("quillon-stub.exe: cannot open for reading"), std::string::npos);
+    EXPECT_NE(missing.err.find("(give the stub with --stub)"), std::string::npos);
+}
+
+TEST_F(PackCli, WarningsGoToStderrAndTheBuildGoesOn) {
+    WriteText(Path("m.json"), R"({"messages": {"confirm": "Remove?"},
+        "files": [{"folder": ".", "name": "icons.dll", "flags": ["font"]}],
+        "patterns": ["#TempDir#*.tmp"]})");
+    Result result = Run({"build", Path("m.json"), "-o", Path("u.exe"), "--stub", stub_});
+    EXPECT_EQ(result.code, 0);
+    EXPECT_NE(result.err.find(Path("m.json") + ": /files/0/name: warning: flagged \"font\""), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(Path("m.json") + ": /patterns/0: warning: no backslash outside its macros"), std::string::npos);
+    EXPECT_TRUE(fs::exists(Path("u.exe")));
+}
+
+TEST_F(PackCli, ExamplesRoundTripByteForByte) {
+    for (const char* example : {"demo", "french", "japanese"}) {
+        SCOPED_TRACE(example);
+        std::string manifest = std::string(QUILLON_EXAMPLES_DIR) + "/" + example + "/manifest.json";
+        Result built = Run({"build", manifest, "-o", Path("first.exe"), "--stub", stub_});
+        ASSERT_EQ(built.code, 0) << built.err;
+        EXPECT_EQ(built.err, "") << "the examples draw no warnings";
+        Result dumped = Run({"dump", Path("first.exe"), "--codepage", example == std::string("japanese") ? "932" : "1252"});
+        ASSERT_EQ(dumped.code, 0) << dumped.err;
+        EXPECT_EQ(dumped.err, "");
+        WriteText(Path("dump.json"), dumped.out);
+        Result rebuilt = Run({"build", Path("dump.json"), "-o", Path("second.exe"), "--stub", stub_});
+        ASSERT_EQ(rebuilt.code, 0) << rebuilt.err;
+        EXPECT_EQ(ReadText(Path("first.exe")), ReadText(Path("second.exe")));
+        Result dumpedAgain = Run({"dump", Path("second.exe"), "--codepage", example == std::string("japanese") ? "932" : "1252"});
+        EXPECT_EQ(dumpedAgain.out, dumped.out);
+        // The dump shows the author's texts as written.
+        json original = json::parse(ReadText(manifest));
+        json dump = json::parse(dumped.out);
+        EXPECT_EQ(dump["messages"]["title"], original["messages"]["title"]);
+        EXPECT_EQ(dump["files"].size(), original["files"].size());
+    }
+}
+
+TEST_F(PackCli, DumpInTheWrongCodePageSaysSo) {
+    std::string manifest = std::string(QUILLON_EXAMPLES_DIR) + "/japanese/manifest.json";
+    ASSERT_EQ(Run({"build", manifest, "-o", Path("u.exe"), "--stub", stub_}).code, 0);
+    Result dumped = Run({"dump", Path("u.exe")}); // read as 1252
+    EXPECT_EQ(dumped.code, 1);
+    EXPECT_NE(dumped.err.find(": /messages/title: byte 0x81"), std::string::npos) << dumped.err;
+    EXPECT_NO_THROW(json::parse(dumped.out));
+}
+
+TEST_F(PackCli, DumpOfDamagedDataSaysWhereItStopped) {
+    WriteText(Path("m.json"), R"({"messages": {"title": "T", "confirm": "Remove?"},
+        "files": [{"folder": ".", "name": "a.exe"}, {"folder": ".", "name": "b.exe"}],
+        "registry": [{"root": "HKCU", "key": "Software\\Q"}]})");
+    ASSERT_EQ(Run({"build", Path("m.json"), "-o", Path("u.exe"), "--stub", stub_}).code, 0);
+    Bytes whole;
+    std::string error;
+    ASSERT_TRUE(ReadFileBytes(Path("u.exe"), &whole, &error));
+    size_t stubSize = fs::file_size(stub_);
+
+    // Cut inside the registry block: messages and files are shown, the stop is explained.
+    ReadReport report = ReadUninstaller(whole);
+    ASSERT_TRUE(report.complete);
+    Bytes cut(whole.begin(), whole.end() - 30);
+    ASSERT_TRUE(WriteFileBytes(Path("cut.exe"), cut, &error));
+    Result dumped = Run({"dump", Path("cut.exe")});
+    EXPECT_EQ(dumped.code, 1);
+    json partial = json::parse(dumped.out);
+    EXPECT_EQ(partial["messages"]["title"], "T");
+    EXPECT_EQ(partial["files"].size(), 2u);
+    EXPECT_NE(dumped.err.find(Path("cut.exe") + ": stopped at byte "), std::string::npos) << dumped.err;
+
+    // A block length pointing past the end: reported at the block's header.
+    Bytes badLength = whole;
+    std::vector<std::string> messages(16);
+    messages[MSG_TITLE] = "T";
+    messages[MSG_CONFIRM] = "Remove?";
+    size_t filesHeader = stubSize + 8 + EncodeMessageTableBody(messages).size();
+    ASSERT_EQ(badLength[filesHeader], BLOCK_FILES & 0xFF);
+    badLength[filesHeader + 7] = 0x7F;
+    ASSERT_TRUE(WriteFileBytes(Path("bad.exe"), badLength, &error));
+    Result bad = Run({"dump", Path("bad.exe")});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_NE(bad.err.find("stopped at byte " + std::to_string(filesHeader) + ": block 0x1235 declares"), std::string::npos)
+        << bad.err;
+
+    // The stub alone, and a file that is no uninstaller at all: nothing to print.
+    Result stubOnly = Run({"dump", stub_});
+    EXPECT_EQ(stubOnly.code, 1);
+    EXPECT_EQ(stubOnly.out, "");
+    EXPECT_NE(stubOnly.err.find("a stub without data"), std::string::npos) << stubOnly.err;
+    Result other = Run({"dump", Path("m.json")});
+    EXPECT_EQ(other.code, 1);
+    EXPECT_NE(other.err.find("is absent"), std::string::npos);
+}
+
+TEST_F(PackCli, DumpOfForeignLayoutNotesTheDifference) {
+    Bytes stub;
+    std::string error;
+    ASSERT_TRUE(ReadFileBytes(stub_, &stub, &error));
+    Settings settings;
+    Bytes chain = BlockWriter()
+                      .Block(BLOCK_SETTINGS, EncodeSettingsBody(settings))
+                      .Block(0x1238, Bytes{1, 2})
+                      .Block(BLOCK_MESSAGES, EncodeMessageTableBody({"T", "C"}))
+                      .End()
+                      .bytes();
+    Bytes uninstaller;
+    ASSERT_TRUE(BuildUninstaller(stub, chain, &uninstaller, &error));
+    ASSERT_TRUE(WriteFileBytes(Path("u.exe"), uninstaller, &error));
+    Result dumped = Run({"dump", Path("u.exe")});
+    EXPECT_EQ(dumped.code, 0);
+    EXPECT_NE(dumped.err.find("note: the data is not laid out as quillon-pack writes it"), std::string::npos) << dumped.err;
+    EXPECT_EQ(json::parse(dumped.out)["messages"]["confirm"], "C");
+}
+
+// Random manifests in every code page: build, dump, build again gives the same bytes.
+TEST_F(PackCli, RandomManifestsRoundTrip) {
+    std::mt19937 random(20240611);
+    auto chance = [&](double p) { return std::uniform_real_distribution<double>(0, 1)(random) < p; };
+    auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
+    std::vector<int> pages = SupportedCodePages();
+    const std::string plain = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 -_()[]{}&+=,;'!~$@";
+
+    for (int round = 0; round < 150; ++round) {
+        SCOPED_TRACE(round);
+        int number = pages[pick(pages.size())];
+        const CodePage* page = FindCodePage(number);
+        // One character: ASCII, or any character of the page that is safe in a path.
+        auto character = [&]() -> std::string {
+            if (chance(0.6)) return std::string(1, plain[pick(plain.size())]);
+            for (;;) {
+                std::string bytes = page->isDoubleByte() && chance(0.8)
+                                        ? std::string{char(0x81 + pick(0x7E)), char(0x40 + pick(0xBF))}
+                                        : std::string(1, char(0x80 + pick(0x80)));
+                std::string utf8, error;
+                if (!page->ToUtf8(bytes, &utf8, &error)) continue;
+                std::string back;
+                if (!page->FromUtf8(utf8, &back, &error)) continue;
+                if (back.size() == 2 && back[1] == '\\') continue;
+                return utf8;
+            }
+        };
+        auto name = [&](size_t most) {
+            std::string text(1, plain[pick(52)]);
+            for (size_t n = pick(most); n > 0; --n) text += character();
+            return text;
+        };
+
+        json manifest;
+        manifest["codepage"] = number;
+        json messages = json::object();
+        for (int i = 0; i < MSG_COUNT; ++i) {
+            if (!chance(0.8)) continue;
+            std::string text = name(30);
+            if (chance(0.3)) text += "\n" + name(10);
+            bool formatted = i >= MSG_NO_MEMORY && i <= MSG_SHARED_FILE;
+            if (formatted && chance(0.7)) text += " %s" + std::string(chance(0.3) ? " 100%%" : "");
+            messages[kMessageNames[i]] = text;
+        }
+        messages["confirm"] = name(20);
+        messages["files_in_use"] = name(20);
+        manifest["messages"] = messages;
+        json files = json::array();
+        for (size_t n = pick(7); n > 0; --n) {
+            json entry;
+            int kind = static_cast<int>(pick(3));
+            entry["folder"] = kind == 0 ? "." : kind == 1 ? ".\\" + name(12) : "C:\\" + name(12) + "\\" + name(12);
+            uint8_t bits = static_cast<uint8_t>(pick(16));
+            if (chance(0.8)) entry["name"] = name(15) + ((bits & FILE_FONT) ? ".ttf" : ".dat");
+            json flags = json::array();
+            for (const char* flag : {"shared_dll", "font", "com_server", "check_in_use"}) {
+                if (bits & 1) flags.push_back(flag);
+                bits >>= 1;
+            }
+            entry["flags"] = flags;
+            files.push_back(entry);
+        }
+        manifest["files"] = files;
+        json groups = json::array();
+        for (size_t n = pick(3); n > 0; --n) {
+            json entry = {{"folder", "C:\\Menu\\" + name(20)}, {"parent_levels", pick(256)}};
+            if (chance(0.5)) entry["second_folder"] = "D:\\Desk\\" + name(20);
+            if (chance(0.5)) entry["file"] = name(20) + ".lnk";
+            groups.push_back(entry);
+        }
+        manifest["folder_groups"] = groups;
+        json registry = json::array();
+        const char* roots[] = {"HKLM", "HKCU", "HKCR", "HKU", "HKCC", "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"};
+        for (size_t n = pick(5); n > 0; --n) {
+            std::string key = (chance(0.2) ? "Software64\\" : "Software\\") + name(20);
+            if (chance(0.3)) key += "\\\\" + (chance(0.2) ? std::string() : name(10));
+            std::string root = key.rfind("Software64", 0) == 0 ? "HKLM" : roots[pick(7)];
+            registry.push_back({{"root", root}, {"key", key}});
+        }
+        manifest["registry"] = registry;
+        json patterns = json::array();
+        for (size_t n = pick(4); n > 0; --n)
+            patterns.push_back(chance(0.5) ? name(12) + "\\*." + name(3) : "#TempDir#\\" + name(12) + "\\*.tmp");
+        manifest["patterns"] = patterns;
+        json settings = {{"wait_for_pre_command", chance(0.5)}, {"themed_controls", chance(0.5)}};
+        if (chance(0.6)) settings["pre_command"] = chance(0.5) ? "\"" + name(15) + ".exe\" /q" : "#System#\\" + name(10) + ".exe";
+        if (!settings.contains("pre_command")) settings["wait_for_pre_command"] = false;
+        if (chance(0.5)) settings["closing_document"] = "https://example.com/" + name(20);
+        manifest["settings"] = settings;
+
+        WriteText(Path("m.json"), manifest.dump(2));
+        Result built = Run({"build", Path("m.json"), "-o", Path("first.exe"), "--stub", stub_});
+        ASSERT_EQ(built.code, 0) << built.err << manifest.dump(2);
+        Result dumped = Run({"dump", Path("first.exe"), "--codepage", std::to_string(number)});
+        ASSERT_EQ(dumped.code, 0) << dumped.err;
+        EXPECT_EQ(dumped.err, "");
+        WriteText(Path("dump.json"), dumped.out);
+        Result rebuilt = Run({"build", Path("dump.json"), "-o", Path("second.exe"), "--stub", stub_});
+        ASSERT_EQ(rebuilt.code, 0) << rebuilt.err;
+        ASSERT_EQ(ReadText(Path("first.exe")), ReadText(Path("second.exe")));
+        // The texts read back are the ones written.
+        json dump = json::parse(dumped.out);
+        for (auto item = messages.begin(); item != messages.end(); ++item)
+            ASSERT_EQ(dump["messages"][item.key()], item.value());
+        ASSERT_EQ(dump["files"].size(), files.size());
+        for (size_t i = 0; i < files.size(); ++i) ASSERT_EQ(dump["files"][i]["folder"], files[i]["folder"]);
+    }
+}
+
+// The executable itself: real exit status, streams and files.
+TEST_F(PackCli, TheExecutable) {
+    auto run = [&](const std::string& args) {
+        std::string command = std::string("'") + QUILLON_PACK_EXE + "' " + args + " >'" + Path("out.txt") + "' 2>'" +
+                              Path("err.txt") + "'";
+        int status = std::system(command.c_str());
+        Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(Path("out.txt")), ReadText(Path("err.txt"))};
+        fs::remove(Path("out.txt"));
+        fs::remove(Path("err.txt"));
+        return result;
+    };
+    std::string demo = std::string(QUILLON_EXAMPLES_DIR) + "/demo/manifest.json";
+    Result built = run("build '" + demo + "' --stub '" + stub_ + "' -o '" + Path("u.exe") + "'");
+    EXPECT_EQ(built.code, 0) << built.err;
+    Result dumped = run("dump '" + Path("u.exe") + "'");
+    EXPECT_EQ(dumped.code, 0);
+    EXPECT_EQ(json::parse(dumped.out)["messages"]["title"], "Quillon Demo Setup");
+    WriteText(Path("bad.json"), R"({"files": [{"folder": ".", "flags": ["fnt"]}]})");
+    Result refused = run("build '" + Path("bad.json") + "' --stub '" + stub_ + "' -o '" + Path("v.exe") + "'");
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.err, Path("bad.json") + ": /files/0/flags/0: unknown flag \"fnt\" (known: shared_dll, font, com_server, check_in_use)\n");
+    EXPECT_FALSE(fs::exists(Path("v.exe")));
+    EXPECT_EQ(run("frobnicate").code, 2);
+    EXPECT_EQ(run("check '" + demo + "'").code, 0);
+}
