@@ -31,3 +31,26 @@ bool GetSystemFilePath(char* path, const char* name)
         return false;
     return AddTrailingBackslash(path, PATH_SIZE) && AppendText(path, PATH_SIZE, name);
 }
+
+HKEY OpenCurrentVersionKey()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
+
+bool ReadPathValue(HKEY key, const char* name, char* path)
+{
+    DWORD type;
+    DWORD size = PATH_SIZE;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(path), &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    // Stored text need not end in a NUL; a full buffer without one holds no complete path.
+    if (size >= PATH_SIZE)
+        return path[PATH_SIZE - 1] == '\0';
+    path[size] = '\0';
+    return true;
+}

@@ -12,3 +12,15 @@ void StripTrailingBackslash(char* path);
 // Fills path (260 bytes) with the system folder, a backslash and name, so that system DLLs and
 // programs are reached by full path and never through a search. False when it does not fit.
 bool GetSystemFilePath(char* path, const char* name);
+
+// The key under HKEY_LOCAL_MACHINE that names Program Files and Common Files, opened for reading;
+// null when it cannot be opened. The caller closes it.
+HKEY OpenCurrentVersionKey();
+// Reads a text value of at most 259 characters into path (260 bytes), always NUL-terminated. False
+// when the value is missing, is no text, or does not fit.
+bool ReadPathValue(HKEY key, const char* name, char* path);
+// True when a Windows call that fills a 260-byte path returned a length that fitted.
+inline bool PathLengthFits(UINT length)
+{
+    return length != 0 && length < MAX_PATH;
+}

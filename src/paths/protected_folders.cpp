@@ -1,3 +1,85 @@
-// Placeholder: this pass is being written; the run calls it and it does nothing yet.
+// The test for folders that no uninstall may remove, worked out afresh from the running system on
+// every call: a folder is protected when its path equals (ignoring letter case) a drive root, the
+// Windows or System folder, one of the shell's desktop, font, start menu and program folders, a
+// Quick Launch folder, the common documents, or Program Files or Common Files as the registry
+// stores them. Only equality counts: a subfolder of a protected folder may go.
 #include "protected_folders.h"
-bool IsProtectedFolder(char*) { return true; }
+
+#include <shlobj.h>
+
+#include "path_helpers.h"
+#include "shell_folders.h"
+#include "../data/format.h"
+#include "../data/text.h"
+#include "../run/run_context.h"
+
+// Each row is a CSIDL number with flags; the Windows and System folders come from their own calls.
+enum {
+    PROTECT_CSIDL = 0x3F,
+    PROTECT_NT_ONLY = 0x40,      // the all-users folders, which the 9x line does not have
+    PROTECT_QUICK_LAUNCH = 0x80, // the folder's Quick Launch subfolder is protected too
+    PROTECT_WINDOWS = 0x3F,
+    PROTECT_SYSTEM = 0x3E,
+};
+
+static const BYTE ProtectedRows[] = {
+    PROTECT_WINDOWS,
+    PROTECT_SYSTEM,
+    CSIDL_DESKTOP,
+    CSIDL_DESKTOPDIRECTORY,
+    CSIDL_COMMON_DESKTOPDIRECTORY | PROTECT_NT_ONLY,
+    CSIDL_FONTS,
+    CSIDL_PROGRAMS,
+    CSIDL_COMMON_PROGRAMS | PROTECT_NT_ONLY,
+    CSIDL_STARTMENU,
+    CSIDL_COMMON_STARTMENU | PROTECT_NT_ONLY,
+    CSIDL_STARTUP,
+    CSIDL_COMMON_STARTUP | PROTECT_NT_ONLY,
+    CSIDL_APPDATA | PROTECT_QUICK_LAUNCH,
+    CSIDL_COMMON_APPDATA | PROTECT_QUICK_LAUNCH,
+    CSIDL_COMMON_DOCUMENTS,
+};
+
+static bool MatchesProtectedFolder(const char* path)
+{
+    char folder[PATH_SIZE];
+    for (BYTE row : ProtectedRows) {
+        bool found;
+        if (row == PROTECT_WINDOWS)
+            found = PathLengthFits(GetWindowsDirectoryA(folder, PATH_SIZE));
+        else if (row == PROTECT_SYSTEM)
+            found = PathLengthFits(GetSystemDirectoryA(folder, PATH_SIZE));
+        else
+            found = (TheRun.IsNT || !(row & PROTECT_NT_ONLY)) && GetShellFolderPath(folder, row & PROTECT_CSIDL);
+        if (!found)
+            continue;
+        StripTrailingBackslash(folder);
+        if (TextEqualsNoCase(path, folder))
+            return true;
+        if ((row & PROTECT_QUICK_LAUNCH) && AddTrailingBackslash(folder, PATH_SIZE) &&
+            AppendText(folder, PATH_SIZE, "Microsoft\\Internet Explorer\\Quick Launch") &&
+            TextEqualsNoCase(path, folder))
+            return true;
+    }
+    // Compared as stored: a value kept with a trailing backslash does not match.
+    HKEY key = OpenCurrentVersionKey();
+    if (key == nullptr)
+        return false;
+    bool matched = (ReadPathValue(key, "ProgramFilesDir", folder) && TextEqualsNoCase(path, folder)) ||
+                   (ReadPathValue(key, "CommonFilesDir", folder) && TextEqualsNoCase(path, folder));
+    RegCloseKey(key);
+    return matched;
+}
+
+bool IsProtectedFolder(char* path)
+{
+    DWORD length = TextLength(path);
+    if (length < 4)
+        return true; // empty, a bare drive or a drive root
+    bool hadBackslash = path[length - 1] == '\\';
+    StripTrailingBackslash(path);
+    bool result = MatchesProtectedFolder(path);
+    if (hadBackslash)
+        path[length - 1] = '\\'; // the caller's text, as it was
+    return result;
+}

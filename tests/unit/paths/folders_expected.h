@@ -7,6 +7,7 @@
 
 #include <shlobj.h>
 
+#include <cstring>
 #include <string>
 
 namespace paths_test {
