@@ -291,6 +291,19 @@ TEST_F(PackCli, ExamplesRoundTripByteForByte) {
     }
 }
 
+// The complete example of the manifest reference builds without a warning.
+TEST_F(PackCli, TheReferenceExampleBuilds) {
+    std::string doc = ReadText(std::string(QUILLON_DOCS_DIR) + "/manifest.md");
+    size_t start = doc.find("```json\n");
+    ASSERT_NE(start, std::string::npos);
+    start += 8;
+    size_t end = doc.find("```", start);
+    WriteText(Path("example.json"), doc.substr(start, end - start));
+    Result built = Run({"build", Path("example.json"), "-o", Path("u.exe"), "--stub", stub_});
+    EXPECT_EQ(built.code, 0) << built.err;
+    EXPECT_EQ(built.err, "");
+}
+
 TEST_F(PackCli, DumpInTheWrongCodePageSaysSo) {
     std::string manifest = std::string(QUILLON_EXAMPLES_DIR) + "/japanese/manifest.json";
     ASSERT_EQ(Run({"build", manifest, "-o", Path("u.exe"), "--stub", stub_}).code, 0);
