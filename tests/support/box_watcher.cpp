@@ -19,30 +19,34 @@ std::vector<Box> BoxWatcher::Seen()
 
 void BoxWatcher::Watch()
 {
+    // Only windows not answered yet are read: reading sends messages to the window's thread, and
+    // a box that is closing may belong to a thread that no longer answers.
     std::vector<HWND> answered;
     while (!stop_) {
-        for (const Box& box : ListBoxes(GetCurrentProcessId())) {
-            if (box.kind != BoxKind::MessageBox && box.kind != BoxKind::ReadOnlyPrompt)
-                continue;
+        std::vector<HWND> stillThere;
+        for (HWND window : answered) {
+            if (IsWindow(window))
+                stillThere.push_back(window);
+        }
+        answered.swap(stillThere);
+        for (HWND window : ListDialogWindows(GetCurrentProcessId())) {
             bool seen = false;
-            for (HWND window : answered)
-                seen = seen || window == box.window;
+            for (HWND done : answered)
+                seen = seen || done == window;
             if (seen)
                 continue;
             Sleep(30); // let the box finish filling its texts
-            Box settled;
-            if (!ReadBox(box.window, &settled))
+            Box box;
+            if (!ReadBox(window, &box))
+                continue;
+            if (box.kind != BoxKind::MessageBox && box.kind != BoxKind::ReadOnlyPrompt)
                 continue;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                seen_.push_back(settled);
+                seen_.push_back(box);
             }
-            Press(box.window, answer_);
-            // Wait for the box to go, so a later box that reuses its handle is answered too.
-            for (int waited = 0; waited < 200 && IsWindow(box.window); ++waited)
-                Sleep(10);
-            if (IsWindow(box.window))
-                answered.push_back(box.window);
+            answered.push_back(window);
+            Press(window, answer_);
         }
         Sleep(10);
     }

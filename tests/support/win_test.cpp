@@ -192,7 +192,7 @@ std::string ControlText(HWND control)
     char text[4096] = "";
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                             3000, &result))
+                             1000, &result))
         return "";
     return text;
 }
@@ -249,12 +249,17 @@ static BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter)
     return TRUE;
 }
 
-std::vector<Box> ListBoxes(DWORD processId)
+std::vector<HWND> ListDialogWindows(DWORD processId)
 {
     WindowScan scan{processId, {}};
     EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&scan));
+    return scan.windows;
+}
+
+std::vector<Box> ListBoxes(DWORD processId)
+{
     std::vector<Box> boxes;
-    for (HWND window : scan.windows) {
+    for (HWND window : ListDialogWindows(processId)) {
         Box box;
         if (ReadBox(window, &box))
             boxes.push_back(box);
@@ -264,7 +269,7 @@ std::vector<Box> ListBoxes(DWORD processId)
 
 void Press(HWND window, int id)
 {
-    PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
 }
 
 void SendKey(HWND window, int virtualKey)

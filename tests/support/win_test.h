@@ -74,7 +74,8 @@ struct Box {
     bool HasButton(int id) const;
 };
 
-std::vector<Box> ListBoxes(DWORD processId); // visible top-level dialogs of the process
+std::vector<HWND> ListDialogWindows(DWORD processId); // visible top-level dialogs of the process
+std::vector<Box> ListBoxes(DWORD processId);          // the same, read
 bool ReadBox(HWND window, Box* box);
 std::string ControlText(HWND control);
 void Press(HWND window, int id); // WM_COMMAND from a button, as a click sends it

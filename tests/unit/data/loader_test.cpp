@@ -344,7 +344,7 @@ TEST_F(Loader, EveryCutOfAChainFailsCleanly)
     data.patterns = {"*.log"};
     data.settings.preCommand = "x.exe";
     Bytes chain = quillon::EncodeUninstallData(data);
-    for (size_t size = 0; size < chain.size(); size += 5) {
+    for (size_t size = 0; size < chain.size(); size += 13) {
         Bytes cut(chain.begin(), chain.begin() + size);
         LoadResult result = Load(cut);
         EXPECT_FALSE(result.ok) << size;
