@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "format_writer.h"
@@ -269,5 +270,24 @@ TEST(FileHelpers, FailuresLeaveNothing) {
         ++entries;
     }
     EXPECT_EQ(entries, 1u);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(FileHelpers, ReplacedFileKeepsItsMode) {
+    std::string dir = TempDir();
+    std::string path = dir + "/stub.exe";
+    std::string error;
+    ASSERT_TRUE(WriteFileBytes(path, B({1}), &error)) << error;
+    mode_t mask = umask(0);
+    umask(mask);
+    struct stat info;
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0777 & ~mask); // a new output is executable, as a linker makes it
+    for (mode_t mode : {mode_t(0750), mode_t(0600)}) {
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        ASSERT_TRUE(WriteFileBytes(path, B({2, 3}), &error)) << error;
+        ASSERT_EQ(stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, mode);
+    }
     std::filesystem::remove_all(dir);
 }
