@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The main job on the bundled example: pack the example manifest into an uninstaller, "install"
+# the example application into a private Wine prefix (its files, shortcuts, registry keys and the
+# uninstaller as uninstall.exe in its folder), run the uninstaller quietly (/Q), and show what was
+# there before and what is left after. Unrelated files planted beside it must survive.
+set -euo pipefail
+native=${1:?usage: run-demo.sh NATIVE_BUILD WIN32_BUILD}
+win32=${2:?usage: run-demo.sh NATIVE_BUILD WIN32_BUILD}
+here=$(cd "$(dirname "$0")" && pwd)
+
+export WINEPREFIX="$win32/demo-prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export HOME="$WINEPREFIX.home"
+mkdir -p "$HOME"
+stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
+trap stop_wine EXIT
+
+if [ ! -f "$WINEPREFIX/.quillon-ready" ]; then
+    echo "== Creating the demo's Wine prefix (once, about 20 seconds)"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+    touch "$WINEPREFIX/.quillon-ready"
+fi
+
+drive="$WINEPREFIX/drive_c"
+app="$drive/Program Files/Quillon Demo"
+menu="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/Quillon Demo"
+
+echo "== Packing examples/demo/manifest.json"
+"$native/pack/quillon-pack" build "$here/manifest.json" --stub "$win32/quillon-stub.exe" -o "$win32/demo-uninstall.exe"
+
+echo "== Installing the example application"
+rm -rf "$app" "$menu"
+mkdir -p "$app/plugins" "$app/data/templates" "$app/logs/old" "$menu"
+for file in QuillonDemo.exe QuillonDemo.chm readme.txt plugins/export.dll plugins/import.dll data/sample.qdm \
+            data/templates/letter.qdt logs/today.log logs/old/last-week.log; do
+    echo "demo $file" > "$app/$file"
+done
+echo "shortcut" > "$menu/Quillon Demo.lnk"
+echo "shortcut" > "$menu/Read Me.lnk"
+echo "the user's own notes, not installed by the demo" > "$drive/Program Files/notes-beside-the-demo.txt"
+cp "$win32/demo-uninstall.exe" "$app/uninstall.exe"
+wine reg add 'HKCU\Software\QuillonDemo\Settings' /v Theme /d dark /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v QuillonDemo /d 'C:\Program Files\Quillon Demo\QuillonDemo.exe' /f >/dev/null 2>&1
+
+show() {
+    (cd "$drive" && find "Program Files/Quillon Demo" "ProgramData/Microsoft/Windows/Start Menu/Programs/Quillon Demo" \
+        "Program Files/notes-beside-the-demo.txt" 2>/dev/null | sort | sed 's/^/  C:\//')
+    wine reg query 'HKCU\Software\QuillonDemo' /s 2>/dev/null | tr -d '\r' | grep -v '^$' | sed 's/^/  /' || true
+    wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v QuillonDemo 2>/dev/null | tr -d '\r' \
+        | grep QuillonDemo | sed 's/^/  /' || true
+}
+echo "== Before"
+show
+
+echo "== Running C:\\Program Files\\Quillon Demo\\uninstall.exe /Q"
+status=0
+timeout 120 xvfb-run -a wine "C:\\Program Files\\Quillon Demo\\uninstall.exe" /Q || status=$?
+echo "   exit value: $status"
+# The uninstaller's executable and folder go by a batch that runs after it has ended.
+for _ in $(seq 1 20); do [ -e "$app" ] || break; sleep 0.5; done
+
+echo "== After"
+show
+echo "== Done: everything listed is gone; the notes beside it are still there."
