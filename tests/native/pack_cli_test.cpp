@@ -513,3 +513,42 @@ TEST_F(PackCli, TheExecutable) {
     EXPECT_EQ(run("frobnicate").code, 2);
     EXPECT_EQ(run("check '" + demo + "'").code, 0);
 }
+
+// quillon-stamp, the stub's post-link step.
+TEST_F(PackCli, StampTool) {
+    auto run = [&](const std::string& args) {
+        std::string command = std::string("'") + QUILLON_STAMP_EXE + "' " + args + " >'" + Path("out.txt") + "' 2>'" +
+                              Path("err.txt") + "'";
+        int status = std::system(command.c_str());
+        Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(Path("out.txt")), ReadText(Path("err.txt"))};
+        fs::remove(Path("out.txt"));
+        fs::remove(Path("err.txt"));
+        return result;
+    };
+    WriteStub(Path("fresh.exe"), false, 1);
+    Result stamped = run("'" + Path("fresh.exe") + "'");
+    EXPECT_EQ(stamped.code, 0) << stamped.err;
+    Bytes stub;
+    std::string error;
+    ASSERT_TRUE(ReadFileBytes(Path("fresh.exe"), &stub, &error));
+    EXPECT_TRUE(CheckStub(stub).ok) << CheckStub(stub).error;
+    EXPECT_EQ(run("'" + Path("fresh.exe") + "'").code, 0); // stamping again changes nothing
+    Bytes again;
+    ASSERT_TRUE(ReadFileBytes(Path("fresh.exe"), &again, &error));
+    EXPECT_EQ(again, stub);
+
+    for (int markers : {0, 2}) {
+        WriteStub(Path("bad.exe"), false, markers);
+        std::string before = ReadText(Path("bad.exe"));
+        Result refused = run("'" + Path("bad.exe") + "'");
+        EXPECT_EQ(refused.code, 1);
+        EXPECT_EQ(refused.err.rfind("quillon-stamp: " + Path("bad.exe") + ": the data offset marker", 0), 0u) << refused.err;
+        EXPECT_NE(refused.err.find(markers == 0 ? "is absent" : "occurs 2 times"), std::string::npos) << refused.err;
+        EXPECT_EQ(ReadText(Path("bad.exe")), before);
+    }
+    EXPECT_EQ(run("'" + Path("missing.exe") + "'").code, 1);
+    EXPECT_EQ(run("").code, 2);
+    Result help = run("--help");
+    EXPECT_EQ(help.code, 0);
+    EXPECT_EQ(help.out.rfind("usage: quillon-stamp STUB.exe", 0), 0u);
+}
