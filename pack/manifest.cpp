@@ -217,7 +217,8 @@ void CheckMessage(Checker& checker, int number, const std::string& text, const s
     if (IsFormattedMessage(number)) {
         if (conversions > 1)
             checker.Fail(path, "holds " + std::to_string(conversions) + " \"%s\"; the uninstaller fills exactly one, with the path");
-        if (conversions == 0 && doubled)
+        // The uninstaller formats a text only when "%s" occurs in it anywhere (even as in "%%s").
+        if (doubled && text.find("%s") == std::string::npos)
             checker.Warn(path, "without a \"%s\" the message is shown unformatted, so \"%%\" appears as two percent signs");
         if (conversions == 1 && text.size() - 2 + kPathMax > MESSAGE_TEXT_SIZE - 1)
             checker.Warn(path, "with a long path the formatted message may be cut at 1,023 bytes");

@@ -305,6 +305,10 @@ TEST(ManifestWarnings, LikelyMistakesAreNamed) {
         for (const std::string& warning : outcome.warnings) found = found || warning.rfind(std::string("m.json: ") + c.warning, 0) == 0;
         EXPECT_TRUE(found) << (outcome.warnings.empty() ? "no warnings" : outcome.warnings[0]);
     }
+    // "%%s" makes the uninstaller format the text, so "%%" shows as one percent sign there.
+    Outcome formatted = Load(json{{"messages", {{"confirm", "Remove?"}, {"read_only", "100%%s"}}}});
+    ASSERT_TRUE(formatted.ok) << formatted.error;
+    EXPECT_TRUE(formatted.warnings.empty()) << formatted.warnings[0];
     // A well-formed manifest draws none.
     Outcome quiet = Load(json{{"messages", {{"confirm", "Remove?"}, {"read_only", "%s is read-only (100%%)"}}},
                               {"files", {File(".", "a.ttf")}},
