@@ -264,11 +264,10 @@ static bool WriteNewFile(const std::string& path, const std::string& replaces, c
                          std::string* error) {
     *exists = false;
 #ifdef _WIN32
-    (void)replaces;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *exists = GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS;
-        if (error) *error = "cannot create " + path + " (error " + std::to_string(GetLastError()) + ")";
+        if (error) *error = "cannot create a file beside " + replaces + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
     bool ok = true;
@@ -284,7 +283,7 @@ static bool WriteNewFile(const std::string& path, const std::string& replaces, c
     int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     if (file < 0) {
         *exists = errno == EEXIST;
-        if (error) *error = "cannot create " + path + ": " + std::strerror(errno);
+        if (error) *error = "cannot create a file beside " + replaces + ": " + std::strerror(errno);
         return false;
     }
     bool ok = true;
@@ -303,7 +302,7 @@ static bool WriteNewFile(const std::string& path, const std::string& replaces, c
 #endif
     if (!ok) {
         std::remove(path.c_str());
-        if (error) *error = "cannot write " + path;
+        if (error) *error = "cannot write beside " + replaces;
     }
     return ok;
 }
