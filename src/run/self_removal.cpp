@@ -1,4 +1,165 @@
-// Placeholder: this pass is being written; the run calls it and it does nothing yet.
+// Removal of the uninstaller's own executable and folder by a batch that outlives the process.
+//
+// A running executable cannot delete itself, so the last act of a completed run writes a batch
+// file "delme<n>.bat" into the temporary folder and starts it hidden through the system's command
+// interpreter. The batch keeps trying to delete the executable until the uninstaller has ended,
+// removes the folder if that left it empty, and deletes itself.
+//
+// The stub runs elevated and the temporary folder belongs to the user, so the batch is made new
+// (never a file that is already there) and, on the NT line, with an access list that lets only
+// administrators and SYSTEM change it. The interpreter and the pause program are named by full
+// path. The text is written in the OEM code page, in which the interpreter reads it.
+//
+// The batch, with E the executable, F the interpreter's folder (the system folder on the NT line,
+// the Windows folder on the 9x line), D the uninstaller's folder and B the batch itself:
+//
+//   @echo off
+//   set Q=
+//   :Repeat
+//   del "E"
+//   if not exist "E" goto Done
+//   set Q=%Q%x
+//   if "%Q%"=="x...x" goto Done          (60 x: about a minute of tries)
+//   "F\ping.exe" -n 2 127.0.0.1 >nul     (a pause of about a second)
+//   goto Repeat
+//   :Done
+//   rmdir "D"
+//   del "B"
+//
+// The retries are counted so that an executable that can never be deleted (read-only, or on a
+// medium without delete rights) does not keep a hidden interpreter running for ever; the counter
+// is a growing text because command.com has no arithmetic. "rmdir" has no switches: the folder
+// goes only when it is empty.
 #include "self_removal.h"
-HANDLE CreateTempBatch(char*, const char*) { return INVALID_HANDLE_VALUE; }
-void StartSelfRemoval() {}
+
+#include "run_context.h"
+#include "../data/format.h"
+#include "../data/text.h"
+#include "../paths/path_helpers.h"
+#include "../shell/launch.h"
+
+enum {
+    BATCH_LAST_NUMBER = 998,
+    BATCH_NAME_SIZE = 1025, // wsprintfA writes at most 1,024 characters and the NUL
+    BATCH_TEXT_SIZE = 2048, // the text below with five paths of 259 characters fits
+    SDDL_REVISION_ONE = 1,
+};
+
+static const char BatchFormat[] =
+    "@echo off\r\n"
+    "set Q=\r\n"
+    ":Repeat\r\n"
+    "del \"%s\"\r\n"
+    "if not exist \"%s\" goto Done\r\n"
+    "set Q=%Q%x\r\n"
+    "if \"%Q%\"==\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\" goto Done\r\n"
+    "\"%s\\ping.exe\" -n 2 127.0.0.1 >nul\r\n"
+    "goto Repeat\r\n"
+    ":Done\r\n"
+    "rmdir \"%s\"\r\n"
+    "del \"%s\"\r\n";
+
+// Full access for SYSTEM and administrators, read and execute for everyone else; not inherited
+// from the temporary folder.
+static const char BatchAccess[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;WD)";
+
+typedef BOOL(WINAPI* ConvertSddlProc)(const char*, DWORD, PSECURITY_DESCRIPTOR*, ULONG*);
+
+// Copies format into text with each "%s" replaced by the next of paths; false when it does not fit.
+static bool ComposeText(char* text, DWORD capacity, const char* format, const char* const* paths)
+{
+    text[0] = '\0';
+    for (; *format != '\0'; ++format) {
+        bool fits;
+        if (format[0] == '%' && format[1] == 's') {
+            fits = AppendText(text, capacity, *paths++);
+            ++format;
+        } else {
+            fits = AppendChar(text, capacity, *format);
+        }
+        if (!fits)
+            return false;
+    }
+    return true;
+}
+
+HANDLE CreateTempBatch(char* path, const char* nameFormat)
+{
+    DWORD length = GetTempPathA(PATH_SIZE, path);
+    if (length == 0 || length >= PATH_SIZE || !AddTrailingBackslash(path, PATH_SIZE))
+        return INVALID_HANDLE_VALUE;
+    DWORD folderLength = TextLength(path);
+
+    // Looked up at run time: the 9x line has no access lists and no such function.
+    SECURITY_ATTRIBUTES security;
+    FillBytes(&security, 0, sizeof security);
+    security.nLength = sizeof security;
+    if (TheRun.IsNT) {
+        ConvertSddlProc convert = reinterpret_cast<ConvertSddlProc>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("advapi32.dll"), "ConvertStringSecurityDescriptorToSecurityDescriptorA")));
+        if (convert == nullptr || !convert(BatchAccess, SDDL_REVISION_ONE, &security.lpSecurityDescriptor, nullptr))
+            return INVALID_HANDLE_VALUE;
+    }
+
+    // CREATE_NEW passes over every name that is taken, by a file or anything else.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int n = 1; n <= BATCH_LAST_NUMBER && file == INVALID_HANDLE_VALUE; ++n) {
+        char name[BATCH_NAME_SIZE];
+        wsprintfA(name, nameFormat, n);
+        path[folderLength] = '\0';
+        if (!AppendText(path, PATH_SIZE, name))
+            break;
+        file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    if (security.lpSecurityDescriptor != nullptr)
+        LocalFree(security.lpSecurityDescriptor);
+    return file;
+}
+
+void StartSelfRemoval()
+{
+    char batchPath[PATH_SIZE];
+    char folder[PATH_SIZE];
+    char interpreter[PATH_SIZE];
+    char text[BATCH_TEXT_SIZE];
+
+    StripTrailingBackslash(TheRun.InstallDir);
+    DWORD length = GetModuleFileNameA(TheRun.ModuleInstance, TheRun.TargetPath, PATH_SIZE);
+    if (length == 0 || length >= PATH_SIZE || !GetInterpreterFolder(folder) || !GetInterpreterPath(interpreter))
+        return;
+    // The interpreter inherits this folder, which is neither the uninstaller's nor the user's.
+    SetCurrentDirectoryA(folder);
+
+    HANDLE batch = CreateTempBatch(batchPath, "delme%d.bat");
+    if (batch == INVALID_HANDLE_VALUE)
+        return;
+    const char* paths[] = {TheRun.TargetPath, TheRun.TargetPath, folder, TheRun.InstallDir, batchPath};
+    bool written = false;
+    if (ComposeText(text, sizeof text, BatchFormat, paths)) {
+        CharToOemA(text, text);
+        DWORD size = TextLength(text);
+        DWORD wrote = 0;
+        written = WriteFile(batch, text, size, &wrote, nullptr) && wrote == size;
+    }
+    CloseHandle(batch);
+
+    // A partial batch could end inside a path and delete another file: only a whole one runs.
+    if (written) {
+        written = CopyText(text, sizeof text, TheRun.IsNT ? "cmd.exe /C \"" : "command.com /C \"") &&
+                  AppendText(text, sizeof text, batchPath) && AppendChar(text, sizeof text, '"');
+    }
+    if (written) {
+        STARTUPINFOA startup;
+        FillBytes(&startup, 0, sizeof startup);
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        PROCESS_INFORMATION started;
+        if (CreateProcessA(interpreter, text, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+            CloseHandle(started.hThread);
+            CloseHandle(started.hProcess);
+            return;
+        }
+    }
+    DeleteFileA(batchPath);
+}

@@ -1,4 +1,76 @@
-// Placeholder: this pass is being written; the run calls it and it does nothing yet.
+// Opening the closing document, a local file or a web address, after the removal.
+//
+// The shell's "open" verb comes first. When the shell cannot open the target, the command that
+// the registry gives the ".htm" class is run with the target in place of its placeholder; what
+// stood behind the placeholder (switches included) is dropped, as the class commands of browsers
+// of that time expected. A local file opens in its own folder; a web address has no folder.
+//
+// A command text that cannot be read whole, or that does not fit with the target, is not run:
+// a cut or left-over text would start something other than the document's handler.
 #include "document.h"
-void OpenDocument(const char*, const char*) {}
-LONG ReadClassesRootDefault(HKEY, const char*, char*) { return 2; }
+
+#include "../data/format.h"
+#include "../data/text.h"
+
+enum { DOCUMENT_BUFFER_SIZE = 520 };
+
+static char* FindText(char* text, const char* part)
+{
+    for (; *text != '\0'; ++text) {
+        DWORD i = 0;
+        while (part[i] != '\0' && text[i] == part[i])
+            ++i;
+        if (part[i] == '\0')
+            return text;
+    }
+    return nullptr;
+}
+
+// An empty buffer means "nothing usable": a value that is missing, not text, too long or without
+// its terminating NUL is never passed on as a class name or a command.
+LONG ReadClassesRootDefault(HKEY root, const char* keyPath, char* buffer)
+{
+    HKEY key;
+    LONG result = RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE, &key);
+    if (result != ERROR_SUCCESS)
+        return result;
+    LONG size = PATH_SIZE;
+    if (RegQueryValueA(key, nullptr, buffer, &size) != ERROR_SUCCESS || size <= 0 || size > PATH_SIZE ||
+        buffer[size - 1] != '\0')
+        buffer[0] = '\0';
+    RegCloseKey(key);
+    return ERROR_SUCCESS;
+}
+
+void OpenDocument(const char* target, const char* extension)
+{
+    char folder[DOCUMENT_BUFFER_SIZE];
+    char command[DOCUMENT_BUFFER_SIZE];
+    FillBytes(folder, 0, sizeof folder);
+    FillBytes(command, 0, sizeof command);
+
+    const char* directory = nullptr;
+    if (!TextStartsWithNoCase(target, "http://") && !TextStartsWithNoCase(target, "https://") &&
+        CopyText(folder, sizeof folder, target)) {
+        char* lastBackslash = FindLastChar(folder, '\\');
+        if (lastBackslash != nullptr) {
+            *lastBackslash = '\0';
+            directory = folder;
+        }
+    }
+    if (reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", target, nullptr, directory, SW_SHOW)) > 32)
+        return;
+
+    // The class named by the extension, then that class's open command.
+    if (ReadClassesRootDefault(HKEY_CLASSES_ROOT, extension, command) != ERROR_SUCCESS || command[0] == '\0' ||
+        !AppendText(command, sizeof command, "\\shell\\open\\command") ||
+        ReadClassesRootDefault(HKEY_CLASSES_ROOT, command, command) != ERROR_SUCCESS || command[0] == '\0')
+        return;
+    char* placeholder = FindText(command, "\"%1\"");
+    if (placeholder == nullptr)
+        placeholder = FindText(command, "%1");
+    if (placeholder != nullptr)
+        *placeholder = '\0';
+    if (AppendChar(command, sizeof command, ' ') && AppendText(command, sizeof command, target))
+        WinExec(command, SW_SHOW);
+}

@@ -6,3 +6,9 @@
 bool StartProgram(const char* program, const char* arguments, HANDLE* process);
 bool RunProgram(const char* program, const char* arguments, bool wait);
 bool IsProcessRunning(HANDLE process);
+
+// The system's command interpreter, always reached by full path: cmd.exe in the system folder on
+// the NT line, command.com in the Windows folder on the 9x line. Both fill 260 bytes; the folder
+// has no trailing backslash. False when the folder cannot be had or the path does not fit.
+bool GetInterpreterFolder(char* folder);
+bool GetInterpreterPath(char* path);

@@ -1,0 +1,84 @@
+// Support for the tests of program launching, the closing document and the self-removal: the
+// recorder (shell_recorder.exe) and its records, environment and registry values that are put
+// back at the end of a test, a look at how another process was started, and waiting for files.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "win_test.h"
+
+namespace qt {
+
+// One run of the recorder; see tests/e2e/shell_recorder.cpp.
+struct Record {
+    std::string module;
+    std::string commandLine;
+    std::string directory;
+    DWORD startFlags = 0;
+    DWORD show = 0;
+    int checked = -1; // -1 without QUILLON_RECORD_CHECK
+};
+
+std::string RecorderPath();
+void InstallRecorder(const std::string& path); // a copy of the recorder under that name
+std::vector<Record> ReadRecords(const std::string& recordFile);
+
+// Polls every 20 ms until done() or the limit; returns done().
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
+bool WaitForRecords(const std::string& recordFile, size_t count, DWORD timeoutMs);
+
+// An environment variable of this process (inherited by what it starts), put back at the end.
+class ScopedVariable {
+public:
+    ScopedVariable(const std::string& name, const std::string& value); // empty value: unset
+    ~ScopedVariable();
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    std::string name_;
+    std::string old_;
+    bool had_ = false;
+};
+
+// The default value of a key under HKEY_CLASSES_ROOT, put back (or the key removed) at the end.
+class ScopedClassDefault {
+public:
+    ScopedClassDefault(const std::string& key, const std::string& value);
+    ~ScopedClassDefault();
+    ScopedClassDefault(const ScopedClassDefault&) = delete;
+    ScopedClassDefault& operator=(const ScopedClassDefault&) = delete;
+
+private:
+    std::string key_;
+    std::string old_;
+    bool hadKey_ = false;
+    bool hadValue_ = false;
+};
+
+// How a running process was started, read from its process parameters.
+struct ProcessStart {
+    bool ok = false;
+    std::string imagePath;
+    std::string commandLine;
+    std::string directory;
+    DWORD windowFlags = 0; // STARTUPINFO dwFlags
+    DWORD showWindow = 0;  // STARTUPINFO wShowWindow
+};
+ProcessStart ReadProcessStart(HANDLE process);
+
+// Ids of running processes whose executable has that name (without regard to case).
+std::vector<DWORD> FindProcesses(const std::string& exeName);
+
+// Names of the files in folder that match pattern (e.g. "delme*.bat").
+std::vector<std::string> ListFiles(const std::string& folder, const std::string& pattern);
+
+// Ends a test program that hangs in a call under test: fn runs on a thread, and if it has not
+// returned within the limit the failure is reported and the whole program ends.
+void RunWithin(DWORD timeoutMs, const std::function<void()>& fn, const char* what);
+
+} // namespace qt
