@@ -1,0 +1,311 @@
+// The registry pass in-process: the depth-first removal and its early stop, the 64-bit view on
+// the NT line against no view flag on the 9x line, the refused root texts (with HKLM and HKCU
+// redirected to a scratch key, so that a fault could only ever remove scratch keys), the texts as
+// the pass leaves them, and the progress positions.
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+
+#include <string>
+
+#include "passes_support.h"
+#include "remove/registry.h"
+#include "win_test.h"
+
+namespace {
+
+using passes_test::PassTest;
+using passes_test::ProgressRecorder;
+using qt::DeleteRegistryTree;
+using qt::RegistryKeyExists;
+using qt::RegistryValueExists;
+using qt::SetRegistryString;
+
+const char TestKey[] = "Software\\QuillonRegistryUnit";
+
+std::string Under(const std::string& path) { return std::string(TestKey) + "\\" + path; }
+
+void CreateKey(HKEY root, const std::string& path, REGSAM view = 0)
+{
+    SetRegistryString(root, path, "marker", "x", view);
+}
+
+// Denies DELETE on a key to everyone and allows the rest, so that neither this process nor the
+// stub can open it for removal. Wine honours the deny when the key is opened.
+void DenyDelete(HKEY root, const std::string& path)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key));
+    EXPLICIT_ACCESSA rules[2] = {};
+    BuildExplicitAccessWithNameA(&rules[0], const_cast<char*>("EVERYONE"), DELETE, DENY_ACCESS, NO_INHERITANCE);
+    BuildExplicitAccessWithNameA(&rules[1], const_cast<char*>("EVERYONE"), KEY_ALL_ACCESS & ~DELETE, GRANT_ACCESS,
+                                 NO_INHERITANCE);
+    PACL acl = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, SetEntriesInAclA(2, rules, nullptr, &acl));
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor));
+    LocalFree(acl);
+    RegCloseKey(key);
+}
+
+// Gives the key back a DACL that allows everything, so that the test can clean up.
+void AllowDelete(HKEY root, const std::string& path)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+        return;
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
+    RegCloseKey(key);
+}
+
+class DeleteKeyTreeTest : public ::testing::Test {
+protected:
+    void SetUp() override { DeleteRegistryTree(HKEY_CURRENT_USER, TestKey); }
+    void TearDown() override
+    {
+        AllowDelete(HKEY_CURRENT_USER, Under("A\\B2\\Locked"));
+        DeleteRegistryTree(HKEY_CURRENT_USER, TestKey);
+    }
+};
+
+TEST_F(DeleteKeyTreeTest, AnEmptyOrMissingPathIsABadKey)
+{
+    EXPECT_EQ(ERROR_BADKEY, DeleteKeyTree(HKEY_CURRENT_USER, "", 0, nullptr));
+    EXPECT_EQ(ERROR_BADKEY, DeleteKeyTree(HKEY_CURRENT_USER, nullptr, 0, nullptr));
+    EXPECT_EQ(ERROR_BADKEY, DeleteKeyTreeInView(HKEY_CURRENT_USER, "", true));
+}
+
+TEST_F(DeleteKeyTreeTest, AMissingKeyReportsTheOpenError)
+{
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteKeyTree(HKEY_CURRENT_USER, Under("Missing").c_str(), 0, nullptr));
+}
+
+TEST_F(DeleteKeyTreeTest, ATreeThreeLevelsDeepGoesWhole)
+{
+    CreateKey(HKEY_CURRENT_USER, Under("A\\B1\\C1\\D1"));
+    CreateKey(HKEY_CURRENT_USER, Under("A\\B1\\C2"));
+    CreateKey(HKEY_CURRENT_USER, Under("A\\B2"));
+    CreateKey(HKEY_CURRENT_USER, Under("Sibling"));
+    EXPECT_EQ(ERROR_SUCCESS, DeleteKeyTree(HKEY_CURRENT_USER, Under("A").c_str(), 0, nullptr));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, Under("A")));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, Under("Sibling")));
+}
+
+TEST_F(DeleteKeyTreeTest, TheFirstSubKeyThatCannotGoStopsTheWholeTree)
+{
+    // B1 sorts before B2, whose sub-key refuses: B1 is gone, B2 and A stay, C3 is never reached.
+    CreateKey(HKEY_CURRENT_USER, Under("A\\B1\\C1"));
+    CreateKey(HKEY_CURRENT_USER, Under("A\\B2\\Locked"));
+    CreateKey(HKEY_CURRENT_USER, Under("A\\B3\\C3"));
+    DenyDelete(HKEY_CURRENT_USER, Under("A\\B2\\Locked"));
+
+    EXPECT_EQ(ERROR_ACCESS_DENIED, DeleteKeyTree(HKEY_CURRENT_USER, Under("A").c_str(), 0, nullptr));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, Under("A\\B1")));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, Under("A\\B2\\Locked")));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, Under("A\\B2")));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, Under("A\\B3\\C3")));
+}
+
+// A key of the same name in both views of HKLM: which one an entry removes shows the view flag.
+class RegistryViews : public PassTest {
+protected:
+    void SetUp() override
+    {
+        PassTest::SetUp();
+        Clean();
+        CreateKey(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", KEY_WOW64_32KEY);
+        CreateKey(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", KEY_WOW64_64KEY);
+    }
+    void TearDown() override
+    {
+        Clean();
+        PassTest::TearDown();
+    }
+    void Clean()
+    {
+        DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", KEY_WOW64_32KEY);
+        DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", KEY_WOW64_64KEY);
+    }
+    bool In32() { return RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", KEY_WOW64_32KEY); }
+    bool In64() { return RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", KEY_WOW64_64KEY); }
+};
+
+TEST_F(RegistryViews, TheViewsAreApartOnThisSystem)
+{
+    DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", KEY_WOW64_64KEY);
+    ASSERT_TRUE(In32()) << "this test needs a 64-bit prefix, where the two views differ";
+    ASSERT_FALSE(In64());
+}
+
+TEST_F(RegistryViews, OnTheNtLineSoftware64TakesThe64BitView)
+{
+    TheRun.IsNT = true;
+    SetRegistry({{ROOT_LOCAL_MACHINE, "Software64\\QuillonViewUnit"}});
+    RemoveRegistryEntries();
+    EXPECT_FALSE(In64());
+    EXPECT_TRUE(In32());
+    EXPECT_EQ("Software\\QuillonViewUnit", KeyText(0)) << "the 64 is dropped for good";
+}
+
+TEST_F(RegistryViews, OnThe9xLineSoftware64IsMappedWithoutAViewFlag)
+{
+    TheRun.IsNT = false;
+    SetRegistry({{ROOT_LOCAL_MACHINE, "SOFTWARE64\\QuillonViewUnit"}});
+    RemoveRegistryEntries();
+    EXPECT_FALSE(In32()) << "no flag: the program's own view";
+    EXPECT_TRUE(In64());
+    EXPECT_EQ("SOFTWARE\\QuillonViewUnit", KeyText(0));
+}
+
+TEST_F(RegistryViews, ValueEntriesTakeTheSameViewAsKeyEntries)
+{
+    TheRun.IsNT = true;
+    SetRegistry({{ROOT_LOCAL_MACHINE, "Software64\\QuillonViewUnit\\\\marker"}});
+    RemoveRegistryEntries();
+    EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", "marker", KEY_WOW64_64KEY));
+    EXPECT_TRUE(RegistryValueExists(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", "marker", KEY_WOW64_32KEY));
+
+    TheRun.IsNT = false;
+    SetRegistry({{ROOT_LOCAL_MACHINE, "Software64\\QuillonViewUnit\\\\marker"}});
+    RemoveRegistryEntries();
+    EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", "marker", KEY_WOW64_32KEY))
+        << "no flag on the 9x line: the program's own view";
+    EXPECT_EQ("Software\\QuillonViewUnit\\\\marker", KeyText(0));
+}
+
+TEST_F(RegistryViews, DeleteKeyTreeInViewChoosesTheView)
+{
+    CreateKey(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit\\Sub", KEY_WOW64_64KEY);
+    EXPECT_EQ(ERROR_SUCCESS, DeleteKeyTreeInView(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", true));
+    EXPECT_FALSE(In64());
+    EXPECT_TRUE(In32());
+    EXPECT_EQ(ERROR_SUCCESS, DeleteKeyTreeInView(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", false));
+    EXPECT_FALSE(In32());
+}
+
+// HKLM and HKCU of this process are redirected to scratch keys that hold a Software and a System
+// key of their own: a text that slipped through would remove those, never the real ones.
+class RootTexts : public PassTest {
+protected:
+    void SetUp() override
+    {
+        PassTest::SetUp();
+        DeleteRegistryTree(HKEY_CURRENT_USER, TestKey);
+        for (const char* scratch : {"Machine", "User"}) {
+            for (const char* root : {"Software\\Vendor", "System\\Vendor", "Software64\\Vendor"})
+                CreateKey(HKEY_CURRENT_USER, Under(std::string(scratch) + "\\" + root));
+        }
+        ASSERT_TRUE(Redirect(HKEY_LOCAL_MACHINE, "Machine"));
+        ASSERT_TRUE(Redirect(HKEY_CURRENT_USER, "User"));
+    }
+    void TearDown() override
+    {
+        RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        DeleteRegistryTree(HKEY_CURRENT_USER, TestKey);
+        PassTest::TearDown();
+    }
+    bool Redirect(HKEY root, const char* scratch)
+    {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, Under(scratch).c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+            return false;
+        LONG result = RegOverridePredefKey(root, key);
+        RegCloseKey(key);
+        return result == ERROR_SUCCESS;
+    }
+};
+
+TEST_F(RootTexts, TextsThatNameAWholeRootAreRefusedInEverySpelling)
+{
+    TheRun.IsNT = true;
+    ASSERT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Vendor")) << "the redirection holds";
+    const char* texts[] = {"", "software", "SYSTEM", "Software\\", "System\\\\", "SOFTWARE\\\\\\",
+                           "Software64", "software64\\", "Software64\\\\"};
+    for (const char* text : texts) {
+        for (DWORD root : {ROOT_LOCAL_MACHINE, ROOT_CURRENT_USER}) {
+            SetRegistry({{root, text}});
+            RemoveRegistryEntries();
+        }
+        ASSERT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Vendor")) << '"' << text << '"';
+        ASSERT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "System\\Vendor")) << '"' << text << '"';
+        ASSERT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Vendor")) << '"' << text << '"';
+        ASSERT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "System\\Vendor")) << '"' << text << '"';
+    }
+    // Under HKCU "Software64" is no prefix: the key of that name is taken literally (the texts
+    // above may have removed it, being legitimate there).
+    CreateKey(HKEY_CURRENT_USER, "Software64\\Vendor");
+    ASSERT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "Software64\\Vendor"));
+    SetRegistry({{ROOT_CURRENT_USER, "Software64\\Vendor"}, {ROOT_LOCAL_MACHINE, "Software\\Vendor"}});
+    RemoveRegistryEntries();
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software64\\Vendor"));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Vendor"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Vendor")) << "a key below a root still goes";
+}
+
+TEST_F(RootTexts, ThePrefixTestLooksAtTenCharactersOnly)
+{
+    TheRun.IsNT = false;
+    SetRegistry({{ROOT_LOCAL_MACHINE, "Software64Tools\\X"}, {ROOT_CURRENT_USER, "Software64Tools\\X"}});
+    RemoveRegistryEntries();
+    EXPECT_EQ("SoftwareTools\\X", KeyText(0));
+    EXPECT_EQ("Software64Tools\\X", KeyText(1));
+}
+
+TEST_F(RootTexts, AValueEntryPutsItsBackslashBack)
+{
+    SetRegistry({{ROOT_CURRENT_USER, "Software\\Vendor\\\\marker"}, {ROOT_CURRENT_USER, "Software\\Vendor\\\\"}});
+    RemoveRegistryEntries();
+    EXPECT_EQ("Software\\Vendor\\\\marker", KeyText(0));
+    EXPECT_EQ("Software\\Vendor\\\\", KeyText(1));
+    EXPECT_FALSE(RegistryValueExists(HKEY_CURRENT_USER, "Software\\Vendor", "marker"));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Vendor"));
+}
+
+// F = 10, G = 2, R = 3, StepTotal = 25: the key entries report 48, 52, 56.
+class RegistryProgress : public PassTest {
+protected:
+    void SetUp() override
+    {
+        PassTest::SetUp();
+        DeleteRegistryTree(HKEY_CURRENT_USER, TestKey);
+        TheRun.FileCount = 10;
+        TheRun.FolderGroupCount = 2;
+        TheRun.StepTotal = 25;
+    }
+    void TearDown() override
+    {
+        TheRun.FileCount = 0;
+        TheRun.FolderGroupCount = 0;
+        DeleteRegistryTree(HKEY_CURRENT_USER, TestKey);
+        PassTest::TearDown();
+    }
+};
+
+TEST_F(RegistryProgress, ThreeKeyEntriesReport48And52And56)
+{
+    ProgressRecorder* recorder = ProgressRecorder::Start();
+    ASSERT_NE(nullptr, recorder);
+    SetRegistry({{ROOT_CURRENT_USER, Under("One")}, {ROOT_CURRENT_USER, ""}, {ROOT_CURRENT_USER, Under("Three")}});
+    RemoveRegistryEntries();
+    EXPECT_EQ((std::vector<unsigned>{48, 52, 56}), recorder->values) << "a refused entry moves the bar too";
+}
+
+TEST_F(RegistryProgress, ValueEntriesLeaveTheBarAndTheNextKeyEntryCatchesUp)
+{
+    CreateKey(HKEY_CURRENT_USER, Under("Values"));
+    ProgressRecorder* recorder = ProgressRecorder::Start();
+    ASSERT_NE(nullptr, recorder);
+    SetRegistry({{ROOT_CURRENT_USER, Under("Values\\\\marker")}, {ROOT_CURRENT_USER, Under("Values\\\\")},
+                 {ROOT_CURRENT_USER, Under("Values")}});
+    RemoveRegistryEntries();
+    EXPECT_EQ((std::vector<unsigned>{56}), recorder->values);
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, Under("Values")));
+}
+
+} // namespace
