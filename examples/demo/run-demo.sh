@@ -8,6 +8,12 @@ native=${1:?usage: run-demo.sh NATIVE_BUILD WIN32_BUILD}
 win32=${2:?usage: run-demo.sh NATIVE_BUILD WIN32_BUILD}
 here=$(cd "$(dirname "$0")" && pwd)
 
+# One virtual display for the whole demo: Wine's desktop belongs to the first program of the
+# prefix's session, and a desktop started without a display cannot hold the uninstaller's windows.
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
 export WINEPREFIX="$win32/demo-prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -46,7 +52,7 @@ wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v QuillonDemo
 
 show() {
     (cd "$drive" && find "Program Files/Quillon Demo" "ProgramData/Microsoft/Windows/Start Menu/Programs/Quillon Demo" \
-        "Program Files/notes-beside-the-demo.txt" 2>/dev/null | sort | sed 's/^/  C:\//')
+        "Program Files/notes-beside-the-demo.txt" 2>/dev/null || true) | sort | sed 's/^/  C:\//'
     wine reg query 'HKCU\Software\QuillonDemo' /s 2>/dev/null | tr -d '\r' | grep -v '^$' | sed 's/^/  /' || true
     wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v QuillonDemo 2>/dev/null | tr -d '\r' \
         | grep QuillonDemo | sed 's/^/  /' || true
@@ -56,11 +62,15 @@ show
 
 echo "== Running C:\\Program Files\\Quillon Demo\\uninstall.exe /Q"
 status=0
-timeout 120 xvfb-run -a wine "C:\\Program Files\\Quillon Demo\\uninstall.exe" /Q || status=$?
+timeout 120 wine "C:\\Program Files\\Quillon Demo\\uninstall.exe" /Q 2>&1 || status=$?
 echo "   exit value: $status"
 # The uninstaller's executable and folder go by a batch that runs after it has ended.
 for _ in $(seq 1 20); do [ -e "$app" ] || break; sleep 0.5; done
 
 echo "== After"
 show
-echo "== Done: everything listed is gone; the notes beside it are still there."
+if [ -e "$app" ] || [ ! -e "$drive/Program Files/notes-beside-the-demo.txt" ]; then
+    echo "== Something listed is still there, or the unrelated notes are gone: see above."
+    exit 1
+fi
+echo "== Done: everything listed is gone, the uninstaller too; the notes beside it are still there."
