@@ -53,7 +53,7 @@ wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v QuillonDemo
 show() {
     (cd "$drive" && find "Program Files/Quillon Demo" "ProgramData/Microsoft/Windows/Start Menu/Programs/Quillon Demo" \
         "Program Files/notes-beside-the-demo.txt" 2>/dev/null || true) | sort | sed 's/^/  C:\//'
-    wine reg query 'HKCU\Software\QuillonDemo' /s 2>/dev/null | tr -d '\r' | grep -v '^$' | sed 's/^/  /' || true
+    wine reg query 'HKCU\Software\QuillonDemo' /s 2>/dev/null | tr -d '\r' | grep -v -e '^$' -e 'Unable to find' | sed 's/^/  /' || true
     wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v QuillonDemo 2>/dev/null | tr -d '\r' \
         | grep QuillonDemo | sed 's/^/  /' || true
 }
