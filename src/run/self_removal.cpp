@@ -61,7 +61,7 @@ static const char BatchFormat[] =
 
 // Full access for SYSTEM and administrators, read and execute for everyone else; not inherited
 // from the temporary folder.
-static const char BatchAccess[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;WD)";
+const char BatchAccessList[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;WD)";
 
 typedef BOOL(WINAPI* ConvertSddlProc)(const char*, DWORD, PSECURITY_DESCRIPTOR*, ULONG*);
 
@@ -97,7 +97,7 @@ HANDLE CreateTempBatch(char* path, const char* nameFormat)
     if (TheRun.IsNT) {
         ConvertSddlProc convert = reinterpret_cast<ConvertSddlProc>(reinterpret_cast<void*>(
             GetProcAddress(GetModuleHandleA("advapi32.dll"), "ConvertStringSecurityDescriptorToSecurityDescriptorA")));
-        if (convert == nullptr || !convert(BatchAccess, SDDL_REVISION_ONE, &security.lpSecurityDescriptor, nullptr))
+        if (convert == nullptr || !convert(BatchAccessList, SDDL_REVISION_ONE, &security.lpSecurityDescriptor, nullptr))
             return INVALID_HANDLE_VALUE;
     }
 

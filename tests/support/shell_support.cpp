@@ -225,6 +225,12 @@ std::vector<DWORD> FindProcesses(const std::string& exeName)
     return ids;
 }
 
+void DeleteLongFile(const std::string& path)
+{
+    std::wstring wide = L"\\\\?\\" + std::wstring(path.begin(), path.end());
+    EXPECT_TRUE(DeleteFileA(path.c_str()) || DeleteFileW(wide.c_str())) << path << " error " << GetLastError();
+}
+
 std::vector<std::string> ListFiles(const std::string& folder, const std::string& pattern)
 {
     std::vector<std::string> names;

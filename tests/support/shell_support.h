@@ -74,6 +74,10 @@ ProcessStart ReadProcessStart(HANDLE process);
 // Ids of running processes whose executable has that name (without regard to case).
 std::vector<DWORD> FindProcesses(const std::string& exeName);
 
+// Deletes a file whose path may be too long for the calls that clear a test folder; fails the test
+// when the file stays.
+void DeleteLongFile(const std::string& path);
+
 // Names of the files in folder that match pattern (e.g. "delme*.bat").
 std::vector<std::string> ListFiles(const std::string& folder, const std::string& pattern);
 

@@ -250,9 +250,7 @@ TEST_F(Launch, AProgramPathOfMoreThan259CharactersIsRefused)
     Sleep(500);
     EXPECT_TRUE(qt::ReadRecords(recordFile_).empty());
     EXPECT_EQ(savedDirectory_, CurrentDirectory());
-    // Too long for the file calls that clear the test folder.
-    std::wstring wide = L"\\\\?\\" + std::wstring(program.begin(), program.end());
-    EXPECT_TRUE(DeleteFileA(program.c_str()) || DeleteFileW(wide.c_str())) << GetLastError();
+    qt::DeleteLongFile(program);
 }
 
 TEST_F(Launch, WaitingEndsOnlyWhenTheProgramHasEnded)

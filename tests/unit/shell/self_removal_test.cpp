@@ -1,0 +1,438 @@
+// The self-removal in-process. A copy of a DLL that does nothing stands in for the uninstaller's
+// executable (its module handle is given as ModuleInstance), so the batch removes that copy and
+// its folder instead of this test program. While the test holds the copy open, the batch keeps
+// trying, which leaves time to read the batch and to look at how its interpreter was started.
+// The temporary folder is a private one, through TMP and TEMP.
+#include <gtest/gtest.h>
+#include <aclapi.h>
+#include <shlobj.h>
+#include <sddl.h>
+
+#include <algorithm>
+#include <string>
+
+#include "data/format.h"
+#include "data/text.h"
+#include "run/driver.h"
+#include "run/run_context.h"
+#include "run/self_removal.h"
+#include "shell_support.h"
+
+namespace {
+
+std::string Lower(std::string text)
+{
+    CharLowerBuffA(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+std::string SystemFolder()
+{
+    char folder[MAX_PATH] = "";
+    GetSystemDirectoryA(folder, sizeof folder);
+    return folder;
+}
+
+std::string WindowsFolder()
+{
+    char folder[MAX_PATH] = "";
+    GetWindowsDirectoryA(folder, sizeof folder);
+    return folder;
+}
+
+std::string CurrentDirectory()
+{
+    char directory[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof directory, directory);
+    return directory;
+}
+
+// The batch as it must be written: in the OEM code page, with the interpreter's folder for the pause.
+std::string ExpectedBatch(const std::string& exe, const std::string& folder, const std::string& installDir,
+                          const std::string& batch)
+{
+    std::string text = "@echo off\r\n"
+                       "set Q=\r\n"
+                       ":Repeat\r\n"
+                       "del \"" + exe + "\"\r\n"
+                       "if not exist \"" + exe + "\" goto Done\r\n"
+                       "set Q=%Q%x\r\n"
+                       "if \"%Q%\"==\"" + std::string(60, 'x') + "\" goto Done\r\n"
+                       "\"" + folder + "\\ping.exe\" -n 2 127.0.0.1 >nul\r\n"
+                       "goto Repeat\r\n"
+                       ":Done\r\n"
+                       "rmdir \"" + installDir + "\"\r\n"
+                       "del \"" + batch + "\"\r\n";
+    CharToOemBuffA(text.c_str(), &text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+class SelfRemoval : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DetectPlatform();
+        ASSERT_TRUE(InitializeRun(GetModuleHandleA(nullptr)));
+        savedDirectory_ = CurrentDirectory();
+        folder_ = qt::FreshFolder("unit-selfremoval");
+        temp_ = qt::Join(folder_, "tmp");
+        CreateDirectoryA(temp_.c_str(), nullptr);
+        SetTemporaryFolder(temp_);
+    }
+    void TearDown() override
+    {
+        if (hold_ != INVALID_HANDLE_VALUE)
+            CloseHandle(hold_);
+        if (module_ != nullptr)
+            FreeLibrary(module_);
+        SetCurrentDirectoryA(savedDirectory_.c_str());
+        FinalizeRun();
+        tmp_.reset();
+        temp2_.reset();
+    }
+    // Installs the stand-in in folder, loads it and holds it open without delete sharing.
+    void InstallStandIn(const std::string& folder)
+    {
+        app_ = folder;
+        CreateDirectoryA(app_.c_str(), nullptr);
+        exe_ = qt::Join(app_, "uninst.dll");
+        ASSERT_TRUE(CopyFileA(qt::TestBinPath("shell_module.dll").c_str(), exe_.c_str(), FALSE));
+        module_ = LoadLibraryA(exe_.c_str());
+        ASSERT_NE(nullptr, module_);
+        hold_ = CreateFileA(exe_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, hold_);
+        TheRun.ModuleInstance = module_;
+        ASSERT_TRUE(CopyText(TheRun.InstallDir, PATH_SIZE, (app_ + "\\").c_str()));
+    }
+    void Release()
+    {
+        CloseHandle(hold_);
+        hold_ = INVALID_HANDLE_VALUE;
+        FreeLibrary(module_);
+        module_ = nullptr;
+    }
+    std::vector<std::string> Batches() { return qt::ListFiles(temp_, "delme*.bat"); }
+    void SetTemporaryFolder(const std::string& folder)
+    {
+        tmp_.reset();
+        temp2_.reset();
+        tmp_.reset(new qt::ScopedVariable("TMP", folder));
+        temp2_.reset(new qt::ScopedVariable("TEMP", folder));
+    }
+
+    std::string savedDirectory_, folder_, temp_, app_, exe_;
+    HMODULE module_ = nullptr;
+    HANDLE hold_ = INVALID_HANDLE_VALUE;
+    std::unique_ptr<qt::ScopedVariable> tmp_, temp2_;
+};
+
+// The interpreter started for the batch, found among the running processes by its command line.
+qt::ProcessStart FindInterpreter(const std::string& commandLine)
+{
+    qt::ProcessStart found;
+    qt::WaitUntil(
+        [&] {
+            for (DWORD id : qt::FindProcesses("cmd.exe")) {
+                HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
+                if (process == nullptr)
+                    continue;
+                qt::ProcessStart start = qt::ReadProcessStart(process);
+                CloseHandle(process);
+                if (start.ok && start.commandLine == commandLine) {
+                    found = start;
+                    return true;
+                }
+            }
+            return false;
+        },
+        10000);
+    return found;
+}
+
+TEST_F(SelfRemoval, TheBatchRemovesTheExecutableAndItsEmptyFolderThenItself)
+{
+    if (!TheRun.IsNT)
+        GTEST_SKIP() << "Wine has no command.com for the 9x line";
+    InstallStandIn(qt::Join(folder_, "App"));
+    StartSelfRemoval();
+
+    EXPECT_EQ(app_, std::string(TheRun.InstallDir)) << "the folder loses its trailing backslash";
+    EXPECT_EQ(exe_, std::string(TheRun.TargetPath));
+    EXPECT_EQ(Lower(SystemFolder()), Lower(CurrentDirectory()));
+    ASSERT_EQ(std::vector<std::string>{"delme1.bat"}, Batches());
+    std::string batch = qt::Join(temp_, "delme1.bat");
+    EXPECT_EQ(ExpectedBatch(exe_, SystemFolder(), app_, batch), qt::ReadTextFile(batch));
+
+    qt::ProcessStart interpreter = FindInterpreter("cmd.exe /C \"" + batch + "\"");
+    ASSERT_TRUE(interpreter.ok) << "no interpreter runs the batch";
+    EXPECT_EQ(DWORD(STARTF_USESHOWWINDOW), interpreter.windowFlags & STARTF_USESHOWWINDOW);
+    EXPECT_EQ(DWORD(SW_HIDE), interpreter.showWindow);
+    EXPECT_EQ(Lower(SystemFolder() + "\\"), Lower(interpreter.directory));
+    std::string image = Lower(interpreter.imagePath);
+    EXPECT_TRUE(image == Lower(SystemFolder() + "\\cmd.exe") || image.find("\\syswow64\\cmd.exe") != std::string::npos)
+        << interpreter.imagePath;
+
+    EXPECT_TRUE(qt::FileExists(exe_)) << "deleted while still held";
+    Release();
+    EXPECT_TRUE(qt::WaitUntil([&] { return !qt::FileExists(exe_) && !qt::FolderExists(app_) && Batches().empty(); },
+                              30000))
+        << "executable " << qt::FileExists(exe_) << ", folder " << qt::FolderExists(app_) << ", batches "
+        << Batches().size();
+}
+
+TEST_F(SelfRemoval, AFolderThatStillHoldsAFileSurvives)
+{
+    if (!TheRun.IsNT)
+        GTEST_SKIP() << "Wine has no command.com for the 9x line";
+    InstallStandIn(qt::Join(folder_, "App"));
+    qt::WriteTextFile(qt::Join(app_, "log.txt"), "written later");
+    StartSelfRemoval();
+    Release();
+    EXPECT_TRUE(qt::WaitUntil([&] { return !qt::FileExists(exe_) && Batches().empty(); }, 30000));
+    EXPECT_TRUE(qt::FolderExists(app_));
+    EXPECT_TRUE(qt::FileExists(qt::Join(app_, "log.txt")));
+}
+
+// A path outside ASCII is written in the OEM code page, in which the interpreter reads it.
+TEST_F(SelfRemoval, APathOutsideAsciiIsWrittenInTheOemCodePage)
+{
+    if (!TheRun.IsNT)
+        GTEST_SKIP() << "Wine has no command.com for the 9x line";
+    if (GetACP() != 1252)
+        GTEST_SKIP() << "the test names its folder in code page 1252; this one is " << GetACP();
+    InstallStandIn(qt::Join(folder_, "Caf\xE9 \xFC"));
+    StartSelfRemoval();
+    std::string batch = qt::Join(temp_, "delme1.bat");
+    std::string text = qt::ReadTextFile(batch);
+    EXPECT_EQ(ExpectedBatch(exe_, SystemFolder(), app_, batch), text);
+    EXPECT_EQ(std::string::npos, text.find('\xE9')) << "written in the ANSI code page";
+    EXPECT_NE(std::string::npos, text.find("Caf\x82 \x81")) << "not in code page 850 or 437";
+    Release();
+    EXPECT_TRUE(qt::WaitUntil([&] { return !qt::FileExists(exe_) && !qt::FolderExists(app_) && Batches().empty(); },
+                              30000));
+}
+
+// Long paths: five of them near the 259-character limit still make a whole batch.
+TEST_F(SelfRemoval, LongPathsMakeAWholeBatch)
+{
+    if (!TheRun.IsNT)
+        GTEST_SKIP() << "Wine has no command.com for the 9x line";
+    std::string deep = folder_;
+    while (deep.size() < 200)
+        deep += "\\long-folder";
+    ASSERT_EQ(0, SHCreateDirectoryExA(nullptr, deep.c_str(), nullptr));
+    std::string longTemp = deep + "\\" + std::string(236 - deep.size(), 't');
+    ASSERT_TRUE(CreateDirectoryA(longTemp.c_str(), nullptr)) << longTemp;
+    SetTemporaryFolder(longTemp);
+    std::string app = deep + "\\" + std::string(244 - deep.size(), 'a');
+    InstallStandIn(app);
+
+    StartSelfRemoval();
+    std::string batch = qt::Join(longTemp, "delme1.bat");
+    ASSERT_TRUE(qt::FileExists(batch));
+    EXPECT_EQ(ExpectedBatch(exe_, SystemFolder(), app_, batch), qt::ReadTextFile(batch));
+    Release();
+    EXPECT_TRUE(qt::WaitUntil([&] { return !qt::FileExists(exe_) && !qt::FileExists(batch); }, 30000));
+}
+
+// On the 9x line the interpreter is command.com from the Windows folder. Wine has none: the batch
+// is deleted again and nothing else happens. A stand-in put there shows what would start.
+TEST_F(SelfRemoval, OnThe9xLineTheInterpreterIsCommandCom)
+{
+    if (TheRun.IsNT)
+        GTEST_SKIP() << "the 9x line only";
+    std::string commandCom = qt::Join(WindowsFolder(), "command.com");
+    ASSERT_FALSE(qt::FileExists(commandCom)) << "this prefix has a command.com of its own";
+    InstallStandIn(qt::Join(folder_, "App"));
+
+    StartSelfRemoval();
+    EXPECT_TRUE(Batches().empty()) << "a batch that no interpreter runs is deleted again";
+    EXPECT_TRUE(qt::FileExists(exe_));
+    EXPECT_EQ(Lower(WindowsFolder()), Lower(CurrentDirectory()));
+
+    std::string recordFile = qt::Join(folder_, "records.txt");
+    qt::ScopedVariable record("QUILLON_RECORD", recordFile);
+    qt::InstallRecorder(commandCom);
+    ASSERT_TRUE(CopyText(TheRun.InstallDir, PATH_SIZE, (app_ + "\\").c_str()));
+    StartSelfRemoval();
+    bool recorded = qt::WaitForRecords(recordFile, 1, 30000);
+    DeleteFileA(commandCom.c_str());
+    ASSERT_TRUE(recorded);
+    std::string batch = qt::Join(temp_, "delme1.bat");
+    qt::Record start = qt::ReadRecords(recordFile)[0];
+    EXPECT_EQ("command.com /C \"" + batch + "\"", start.commandLine);
+    EXPECT_EQ(Lower(commandCom), Lower(start.module));
+    EXPECT_EQ(DWORD(STARTF_USESHOWWINDOW), start.startFlags & STARTF_USESHOWWINDOW);
+    EXPECT_EQ(DWORD(SW_HIDE), start.show);
+    EXPECT_EQ(Lower(WindowsFolder()), Lower(start.directory));
+    EXPECT_EQ(ExpectedBatch(exe_, WindowsFolder(), app_, batch), qt::ReadTextFile(batch));
+    DeleteFileA(batch.c_str());
+}
+
+// --- Finding and creating the batch file -------------------------------------------------------
+
+TEST_F(SelfRemoval, NamesThatAreTakenArePassedOver)
+{
+    qt::WriteTextFile(qt::Join(temp_, "delme1.bat"), "one");
+    qt::WriteTextFile(qt::Join(temp_, "delme2.bat"), "two");
+    char path[PATH_SIZE];
+    HANDLE file = CreateTempBatch(path, "delme%d.bat");
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, "three", 5, &written, nullptr));
+    CloseHandle(file);
+    EXPECT_EQ(qt::Join(temp_, "delme3.bat"), std::string(path));
+    EXPECT_EQ("one", qt::ReadTextFile(qt::Join(temp_, "delme1.bat")));
+    EXPECT_EQ("two", qt::ReadTextFile(qt::Join(temp_, "delme2.bat")));
+    EXPECT_EQ("three", qt::ReadTextFile(path));
+}
+
+// A name is passed over whatever holds it: a folder, or a file that cannot even be read.
+TEST_F(SelfRemoval, ANameHeldByAFolderOrAnUnreadableFileIsNeverReused)
+{
+    ASSERT_TRUE(CreateDirectoryA(qt::Join(temp_, "delme1.bat").c_str(), nullptr));
+    std::string locked = qt::Join(temp_, "delme2.bat");
+    qt::WriteTextFile(locked, "kept");
+    HANDLE lock = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    char path[PATH_SIZE];
+    HANDLE file = CreateTempBatch(path, "delme%d.bat");
+    CloseHandle(lock);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    EXPECT_EQ(qt::Join(temp_, "delme3.bat"), std::string(path));
+    EXPECT_EQ("kept", qt::ReadTextFile(locked));
+}
+
+TEST_F(SelfRemoval, WithAllNamesUpTo998TakenThereIsNoBatch)
+{
+    for (int n = 1; n <= 998; ++n)
+        qt::WriteTextFile(qt::Join(temp_, "delme" + std::to_string(n) + ".bat"), "");
+    char path[PATH_SIZE];
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateTempBatch(path, "delme%d.bat"));
+    EXPECT_FALSE(qt::FileExists(qt::Join(temp_, "delme999.bat")));
+    EXPECT_EQ(998u, Batches().size());
+}
+
+TEST_F(SelfRemoval, ATemporaryFolderTooLongForTheNameGivesNoBatch)
+{
+    std::string longTemp = temp_ + "\\" + std::string(259 - 10 - temp_.size() - 1, 'n');
+    SetTemporaryFolder(longTemp);
+    char path[PATH_SIZE];
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateTempBatch(path, "delme%d.bat")) << "the full name has 260 characters";
+    EXPECT_TRUE(qt::ListFiles(temp_, "*").size() == 2u) << "only . and .. are there";
+}
+
+// The writers and the readers that an access list allows, as SID texts.
+struct AccessSummary {
+    bool ok = false;
+    bool isProtected = false;
+    std::vector<std::string> writers;
+    std::vector<std::string> readers;
+    std::vector<std::string> others;
+};
+
+AccessSummary Summarize(PSECURITY_DESCRIPTOR descriptor)
+{
+    AccessSummary summary;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL acl = nullptr;
+    if (!GetSecurityDescriptorControl(descriptor, &control, &revision) ||
+        !GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) || !present || acl == nullptr)
+        return summary;
+    summary.isProtected = (control & SE_DACL_PROTECTED) != 0;
+    const DWORD changing = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES | DELETE |
+                           WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+        ACE_HEADER* header = nullptr;
+        if (!GetAce(acl, i, reinterpret_cast<void**>(&header)))
+            return summary;
+        ACCESS_ALLOWED_ACE* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+        char* sid = nullptr;
+        if (!ConvertSidToStringSidA(&ace->SidStart, &sid))
+            return summary;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE)
+            summary.others.push_back(sid);
+        else if (ace->Mask & changing)
+            summary.writers.push_back(sid);
+        else if (ace->Mask & FILE_READ_DATA)
+            summary.readers.push_back(sid);
+        else
+            summary.others.push_back(sid);
+        LocalFree(sid);
+    }
+    std::sort(summary.writers.begin(), summary.writers.end());
+    summary.ok = true;
+    return summary;
+}
+
+void ExpectAdministratorsOnlyWrite(const AccessSummary& summary)
+{
+    ASSERT_TRUE(summary.ok);
+    EXPECT_TRUE(summary.isProtected) << "the temporary folder's entries would be inherited";
+    EXPECT_EQ((std::vector<std::string>{"S-1-5-18", "S-1-5-32-544"}), summary.writers) << "SYSTEM and administrators";
+    EXPECT_EQ(std::vector<std::string>{"S-1-1-0"}, summary.readers) << "everyone reads and runs it";
+    EXPECT_TRUE(summary.others.empty());
+}
+
+TEST(BatchAccess, OnlyAdministratorsAndSystemMayChangeTheBatch)
+{
+    DetectPlatform();
+    if (!TheRun.IsNT)
+        GTEST_SKIP() << "the 9x line has no access lists";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(BatchAccessList, SDDL_REVISION_1, &descriptor,
+                                                                     nullptr));
+    ExpectAdministratorsOnlyWrite(Summarize(descriptor));
+    LocalFree(descriptor);
+}
+
+// Whether files here keep the access list they are given (Wine makes one up from the file mode).
+bool FileSystemKeepsAccessLists(const std::string& folder)
+{
+    std::string probe = qt::Join(folder, "probe.txt");
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;SY)", SDDL_REVISION_1,
+                                                              &security.lpSecurityDescriptor, nullptr))
+        return false;
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, &security, CREATE_NEW, 0, nullptr);
+    LocalFree(security.lpSecurityDescriptor);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL acl = nullptr;
+    bool kept = false;
+    if (GetNamedSecurityInfoA(probe.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl, nullptr,
+                              &descriptor) == ERROR_SUCCESS) {
+        AccessSummary summary = Summarize(descriptor);
+        kept = summary.ok && summary.isProtected && summary.writers == std::vector<std::string>{"S-1-5-18"} &&
+               summary.readers.empty() && summary.others.empty();
+        LocalFree(descriptor);
+    }
+    DeleteFileA(probe.c_str());
+    return kept;
+}
+
+TEST_F(SelfRemoval, OnTheNtLineTheBatchFileCarriesThatAccessList)
+{
+    if (!TheRun.IsNT)
+        GTEST_SKIP() << "the 9x line has no access lists";
+    if (!FileSystemKeepsAccessLists(temp_))
+        GTEST_SKIP() << "this file system does not keep the access lists of its files";
+    char path[PATH_SIZE];
+    HANDLE file = CreateTempBatch(path, "delme%d.bat");
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL acl = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, GetNamedSecurityInfoA(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                                   &acl, nullptr, &descriptor));
+    ExpectAdministratorsOnlyWrite(Summarize(descriptor));
+    LocalFree(descriptor);
+}
+
+} // namespace
