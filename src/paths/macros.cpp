@@ -32,40 +32,65 @@ enum {
     SOURCE_ALL_USERS_DIR = -7, // the parent of the common documents folder
 };
 
-// How the NT line replaces a shell folder it could not find. The 9x line always takes the Windows
-// folder followed by part of the row's suffix.
+// The macro names, one per row of MacroRows and in the same order, closed by an empty name.
+static const char MacroNames[] = "#Windows#\0#System#\0#TempDir#\0#CommonFiles#\0#Program Files#\0"
+                                 "#MyDocuments#\0#Desktop#\0#AppData#\0#LocalAppData#\0#AllUsersAppData#\0"
+                                 "#AllUsersDocuments#\0#AllUsersDesktop#\0#UserDir#\0#AllUsersDir#\0"
+                                 "#InstallDir#\0";
+
+// What a fallback appends; the 9x line appends it from the row's Offset9x on.
+enum {
+    SUFFIX_NONE,
+    SUFFIX_APPLICATION_DATA,
+    SUFFIX_LOCAL_APPLICATION_DATA,
+    SUFFIX_ALL_USERS_APPLICATION_DATA,
+    SUFFIX_ALL_USERS_DOCUMENTS,
+    SUFFIX_ALL_USERS_DESKTOP,
+    SUFFIX_ALL_USERS,
+};
+static const char* const MacroSuffixes[] = {
+    "",
+    "\\Application Data",
+    "\\Local Settings\\Application Data",
+    "\\All Users\\Application Data",
+    "\\All Users\\Documents",
+    "\\All Users\\Desktop",
+    "\\All Users",
+};
+
+// How the NT line replaces a shell folder it could not find: the AppData folder with its last
+// parts replaced by the suffix, or else the Windows folder's "Profiles" folder and the suffix.
 enum {
     FALLBACK_NONE,
-    FALLBACK_PROFILE,         // Windows folder + "Profiles\Administrator" + suffix
-    FALLBACK_LAST_PART,       // AppData with its last part replaced by the suffix, else as above
-    FALLBACK_LAST_TWO_PARTS,  // AppData with its last two parts replaced, else "Profiles" + suffix
-    FALLBACK_USER_DIR,        // AppData without its last part, else "c:\"
+    FALLBACK_PROFILE,        // Windows folder + "Profiles\Administrator" + suffix
+    FALLBACK_LAST_PART,      // AppData, last part replaced; else as above
+    FALLBACK_LAST_TWO_PARTS, // AppData, last two parts replaced; else "Profiles" + suffix
+    FALLBACK_USER_DIR,       // AppData without its last part; else "c:\"
 };
 
 struct MacroRow {
-    const char* Name;
     signed char Source;
     BYTE Fallback;
-    BYTE Offset9x; // the 9x fallback appends Suffix + Offset9x to the Windows folder
-    const char* Suffix;
+    BYTE Suffix;
+    BYTE Offset9x;
 };
 
 static const MacroRow MacroRows[] = {
-    {"#Windows#", SOURCE_WINDOWS, FALLBACK_NONE, 0, nullptr},
-    {"#System#", SOURCE_SYSTEM, FALLBACK_NONE, 0, nullptr},
-    {"#TempDir#", SOURCE_TEMP, FALLBACK_NONE, 0, nullptr},
-    {"#CommonFiles#", SOURCE_COMMON_FILES, FALLBACK_NONE, 0, nullptr},
-    {"#Program Files#", SOURCE_PROGRAM_FILES, FALLBACK_NONE, 0, nullptr},
-    {"#MyDocuments#", CSIDL_PERSONAL, FALLBACK_NONE, 0, nullptr},
-    {"#Desktop#", CSIDL_DESKTOPDIRECTORY, FALLBACK_NONE, 0, nullptr},
-    {"#AppData#", CSIDL_APPDATA, FALLBACK_PROFILE, 1, "\\Application Data"},
-    {"#LocalAppData#", CSIDL_LOCAL_APPDATA, FALLBACK_LAST_PART, 16, "\\Local Settings\\Application Data"},
-    {"#AllUsersAppData#", CSIDL_COMMON_APPDATA, FALLBACK_LAST_TWO_PARTS, 1, "\\All Users\\Application Data"},
-    {"#AllUsersDocuments#", CSIDL_COMMON_DOCUMENTS, FALLBACK_LAST_TWO_PARTS, 1, "\\All Users\\Documents"},
-    {"#AllUsersDesktop#", CSIDL_COMMON_DESKTOPDIRECTORY, FALLBACK_LAST_TWO_PARTS, 1, "\\All Users\\Desktop"},
-    {"#UserDir#", CSIDL_PROFILE, FALLBACK_USER_DIR, 0, ""},
-    {"#AllUsersDir#", SOURCE_ALL_USERS_DIR, FALLBACK_LAST_TWO_PARTS, 1, "\\All Users"},
-    {"#InstallDir#", SOURCE_INSTALL_DIR, FALLBACK_NONE, 0, nullptr},
+    {SOURCE_WINDOWS, FALLBACK_NONE, SUFFIX_NONE, 0},
+    {SOURCE_SYSTEM, FALLBACK_NONE, SUFFIX_NONE, 0},
+    {SOURCE_TEMP, FALLBACK_NONE, SUFFIX_NONE, 0},
+    {SOURCE_COMMON_FILES, FALLBACK_NONE, SUFFIX_NONE, 0},
+    {SOURCE_PROGRAM_FILES, FALLBACK_NONE, SUFFIX_NONE, 0},
+    {CSIDL_PERSONAL, FALLBACK_NONE, SUFFIX_NONE, 0},
+    {CSIDL_DESKTOPDIRECTORY, FALLBACK_NONE, SUFFIX_NONE, 0},
+    {CSIDL_APPDATA, FALLBACK_PROFILE, SUFFIX_APPLICATION_DATA, 1},
+    {CSIDL_LOCAL_APPDATA, FALLBACK_LAST_PART, SUFFIX_LOCAL_APPLICATION_DATA, 16}, // "Application Data"
+    {CSIDL_COMMON_APPDATA, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS_APPLICATION_DATA, 1},
+    {CSIDL_COMMON_DOCUMENTS, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS_DOCUMENTS, 1},
+    {CSIDL_COMMON_DESKTOPDIRECTORY, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS_DESKTOP, 1},
+    {CSIDL_PROFILE, FALLBACK_USER_DIR, SUFFIX_NONE, 0}, // 9x: the Windows folder itself
+    {SOURCE_ALL_USERS_DIR, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS, 1},
+    {SOURCE_INSTALL_DIR, FALLBACK_NONE, SUFFIX_NONE, 0},
 };
 
 // The Windows folder, a backslash and suffix.
@@ -81,9 +106,9 @@ static bool ReadProgramFolder(bool commonFiles, char* folder)
     if (key == nullptr)
         return false;
     bool found;
-    if (commonFiles && ReadPathValue(key, "CommonFilesDir", folder)) {
+    if (commonFiles && ReadPathValue(key, COMMON_FILES_VALUE, folder)) {
         found = true;
-    } else if (ReadPathValue(key, "ProgramFilesDir", folder)) {
+    } else if (ReadPathValue(key, PROGRAM_FILES_VALUE, folder)) {
         found = !commonFiles ||
                 (AddTrailingBackslash(folder, MACRO_BUFFER_SIZE) && AppendText(folder, MACRO_BUFFER_SIZE, "Common Files"));
     } else {
@@ -129,38 +154,38 @@ static bool FindPrimary(const MacroRow* row, char* folder)
     }
 }
 
+static bool CutLastParts(char* folder, int parts)
+{
+    for (; parts != 0; --parts) {
+        char* last = FindLastChar(folder, '\\');
+        if (last == nullptr)
+            return false;
+        *last = '\0';
+    }
+    return true;
+}
+
 static bool FindFallback(const MacroRow* row, char* folder)
 {
+    const char* suffix = MacroSuffixes[row->Suffix];
     if (!TheRun.IsNT)
-        return WindowsFolderWith(folder, row->Suffix + row->Offset9x);
-    char* last = nullptr;
-    if (row->Fallback != FALLBACK_PROFILE && GetShellFolderPath(folder, CSIDL_APPDATA))
-        last = FindLastChar(folder, '\\');
-    if (row->Fallback == FALLBACK_USER_DIR) {
-        if (last == nullptr)
-            return CopyText(folder, MACRO_BUFFER_SIZE, "c:\\");
-        *last = '\0';
+        return WindowsFolderWith(folder, suffix + row->Offset9x);
+    int parts = row->Fallback == FALLBACK_USER_DIR ? 1 : row->Fallback - FALLBACK_PROFILE;
+    if (parts != 0 && GetShellFolderPath(folder, CSIDL_APPDATA) && CutLastParts(folder, parts) &&
+        AppendText(folder, MACRO_BUFFER_SIZE, suffix))
         return true;
-    }
-    if (last != nullptr && row->Fallback == FALLBACK_LAST_TWO_PARTS) {
-        *last = '\0';
-        last = FindLastChar(folder, '\\');
-    }
-    if (last != nullptr) {
-        *last = '\0';
-        if (AppendText(folder, MACRO_BUFFER_SIZE, row->Suffix))
-            return true;
-    }
+    if (row->Fallback == FALLBACK_USER_DIR)
+        return CopyText(folder, MACRO_BUFFER_SIZE, "c:\\");
     return WindowsFolderWith(folder, "Profiles") &&
-           (row->Fallback == FALLBACK_LAST_TWO_PARTS || AppendText(folder, MACRO_BUFFER_SIZE, "\\Administrator")) &&
-           AppendText(folder, MACRO_BUFFER_SIZE, row->Suffix);
+           (parts == 2 || AppendText(folder, MACRO_BUFFER_SIZE, "\\Administrator")) &&
+           AppendText(folder, MACRO_BUFFER_SIZE, suffix);
 }
 
 void ResolveMacro(char* buffer)
 {
     const MacroRow* row = MacroRows;
-    while (!TextEqualsNoCase(buffer, row->Name)) {
-        if (++row == MacroRows + sizeof MacroRows / sizeof MacroRows[0]) {
+    for (const char* name = MacroNames; !TextEqualsNoCase(buffer, name); name += TextLength(name) + 1, ++row) {
+        if (*name == '\0') {
             buffer[0] = '\0';
             return;
         }

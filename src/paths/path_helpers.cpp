@@ -32,6 +32,9 @@ bool GetSystemFilePath(char* path, const char* name)
     return AddTrailingBackslash(path, PATH_SIZE) && AppendText(path, PATH_SIZE, name);
 }
 
+const char PROGRAM_FILES_VALUE[] = "ProgramFilesDir";
+const char COMMON_FILES_VALUE[] = "CommonFilesDir";
+
 HKEY OpenCurrentVersionKey()
 {
     HKEY key;

@@ -14,8 +14,11 @@ void StripTrailingBackslash(char* path);
 bool GetSystemFilePath(char* path, const char* name);
 
 // The key under HKEY_LOCAL_MACHINE that names Program Files and Common Files, opened for reading;
-// null when it cannot be opened. The caller closes it.
+// null when it cannot be opened. The caller closes it. The two values' names are shared here so
+// that the stub holds each text once.
 HKEY OpenCurrentVersionKey();
+extern const char PROGRAM_FILES_VALUE[];
+extern const char COMMON_FILES_VALUE[];
 // Reads a text value of at most 259 characters into path (260 bytes), always NUL-terminated. False
 // when the value is missing, is no text, or does not fit.
 bool ReadPathValue(HKEY key, const char* name, char* path);

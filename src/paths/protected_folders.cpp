@@ -65,8 +65,8 @@ static bool MatchesProtectedFolder(const char* path)
     HKEY key = OpenCurrentVersionKey();
     if (key == nullptr)
         return false;
-    bool matched = (ReadPathValue(key, "ProgramFilesDir", folder) && TextEqualsNoCase(path, folder)) ||
-                   (ReadPathValue(key, "CommonFilesDir", folder) && TextEqualsNoCase(path, folder));
+    bool matched = (ReadPathValue(key, PROGRAM_FILES_VALUE, folder) && TextEqualsNoCase(path, folder)) ||
+                   (ReadPathValue(key, COMMON_FILES_VALUE, folder) && TextEqualsNoCase(path, folder));
     RegCloseKey(key);
     return matched;
 }
