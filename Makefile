@@ -28,6 +28,9 @@ win32: native
 test: win32
 	tests/harness/run-tests.sh $(WIN32) -j 2
 
+bench: win32
+	bench/run-bench.sh --win32 $(abspath $(WIN32)) --doc docs/benchmarks.md
+
 demo: win32
 	examples/demo/run-demo.sh $(abspath $(NATIVE)) $(abspath $(WIN32))
 
