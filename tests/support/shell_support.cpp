@@ -245,6 +245,25 @@ std::vector<std::string> ListFiles(const std::string& folder, const std::string&
     return names;
 }
 
+std::string ExpectedSelfRemovalBatch(const std::string& exe, const std::string& folder, const std::string& installDir,
+                                     const std::string& batch)
+{
+    std::string text = "@echo off\r\n"
+                       "set Q=\r\n"
+                       ":Repeat\r\n"
+                       "del \"" + exe + "\"\r\n"
+                       "if not exist \"" + exe + "\" goto Done\r\n"
+                       "set Q=%Q%x\r\n"
+                       "if \"%Q%\"==\"" + std::string(60, 'x') + "\" goto Done\r\n"
+                       "\"" + folder + "\\ping.exe\" -n 2 127.0.0.1 >nul\r\n"
+                       "goto Repeat\r\n"
+                       ":Done\r\n"
+                       "rmdir \"" + installDir + "\"\r\n"
+                       "del \"" + batch + "\"\r\n";
+    CharToOemBuffA(text.c_str(), &text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
 void RunWithin(DWORD timeoutMs, const std::function<void()>& fn, const char* what)
 {
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);

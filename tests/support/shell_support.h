@@ -81,6 +81,11 @@ void DeleteLongFile(const std::string& path);
 // Names of the files in folder that match pattern (e.g. "delme*.bat").
 std::vector<std::string> ListFiles(const std::string& folder, const std::string& pattern);
 
+// The self-removal batch as it must be written for these paths, in the OEM code page. folder is
+// the interpreter's folder, installDir has no trailing backslash.
+std::string ExpectedSelfRemovalBatch(const std::string& exe, const std::string& folder, const std::string& installDir,
+                                     const std::string& batch);
+
 // Ends a test program that hangs in a call under test: fn runs on a thread, and if it has not
 // returned within the limit the failure is reported and the whole program ends.
 void RunWithin(DWORD timeoutMs, const std::function<void()>& fn, const char* what);

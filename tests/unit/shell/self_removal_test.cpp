@@ -47,26 +47,6 @@ std::string CurrentDirectory()
     return directory;
 }
 
-// The batch as it must be written: in the OEM code page, with the interpreter's folder for the pause.
-std::string ExpectedBatch(const std::string& exe, const std::string& folder, const std::string& installDir,
-                          const std::string& batch)
-{
-    std::string text = "@echo off\r\n"
-                       "set Q=\r\n"
-                       ":Repeat\r\n"
-                       "del \"" + exe + "\"\r\n"
-                       "if not exist \"" + exe + "\" goto Done\r\n"
-                       "set Q=%Q%x\r\n"
-                       "if \"%Q%\"==\"" + std::string(60, 'x') + "\" goto Done\r\n"
-                       "\"" + folder + "\\ping.exe\" -n 2 127.0.0.1 >nul\r\n"
-                       "goto Repeat\r\n"
-                       ":Done\r\n"
-                       "rmdir \"" + installDir + "\"\r\n"
-                       "del \"" + batch + "\"\r\n";
-    CharToOemBuffA(text.c_str(), &text[0], static_cast<DWORD>(text.size()));
-    return text;
-}
-
 class SelfRemoval : public ::testing::Test {
 protected:
     void SetUp() override
@@ -161,7 +141,7 @@ TEST_F(SelfRemoval, TheBatchRemovesTheExecutableAndItsEmptyFolderThenItself)
     EXPECT_EQ(Lower(SystemFolder()), Lower(CurrentDirectory()));
     ASSERT_EQ(std::vector<std::string>{"delme1.bat"}, Batches());
     std::string batch = qt::Join(temp_, "delme1.bat");
-    EXPECT_EQ(ExpectedBatch(exe_, SystemFolder(), app_, batch), qt::ReadTextFile(batch));
+    EXPECT_EQ(qt::ExpectedSelfRemovalBatch(exe_, SystemFolder(), app_, batch), qt::ReadTextFile(batch));
 
     qt::ProcessStart interpreter = FindInterpreter("cmd.exe /C \"" + batch + "\"");
     ASSERT_TRUE(interpreter.ok) << "no interpreter runs the batch";
@@ -204,7 +184,7 @@ TEST_F(SelfRemoval, APathOutsideAsciiIsWrittenInTheOemCodePage)
     StartSelfRemoval();
     std::string batch = qt::Join(temp_, "delme1.bat");
     std::string text = qt::ReadTextFile(batch);
-    EXPECT_EQ(ExpectedBatch(exe_, SystemFolder(), app_, batch), text);
+    EXPECT_EQ(qt::ExpectedSelfRemovalBatch(exe_, SystemFolder(), app_, batch), text);
     EXPECT_EQ(std::string::npos, text.find('\xE9')) << "written in the ANSI code page";
     EXPECT_NE(std::string::npos, text.find("Caf\x82 \x81")) << "not in code page 850 or 437";
     Release();
@@ -230,7 +210,7 @@ TEST_F(SelfRemoval, LongPathsMakeAWholeBatch)
     StartSelfRemoval();
     std::string batch = qt::Join(longTemp, "delme1.bat");
     ASSERT_TRUE(qt::FileExists(batch));
-    EXPECT_EQ(ExpectedBatch(exe_, SystemFolder(), app_, batch), qt::ReadTextFile(batch));
+    EXPECT_EQ(qt::ExpectedSelfRemovalBatch(exe_, SystemFolder(), app_, batch), qt::ReadTextFile(batch));
     Release();
     EXPECT_TRUE(qt::WaitUntil([&] { return !qt::FileExists(exe_) && !qt::FileExists(batch); }, 30000));
 }
@@ -265,7 +245,7 @@ TEST_F(SelfRemoval, OnThe9xLineTheInterpreterIsCommandCom)
     EXPECT_EQ(DWORD(STARTF_USESHOWWINDOW), start.startFlags & STARTF_USESHOWWINDOW);
     EXPECT_EQ(DWORD(SW_HIDE), start.show);
     EXPECT_EQ(Lower(WindowsFolder()), Lower(start.directory));
-    EXPECT_EQ(ExpectedBatch(exe_, WindowsFolder(), app_, batch), qt::ReadTextFile(batch));
+    EXPECT_EQ(qt::ExpectedSelfRemovalBatch(exe_, WindowsFolder(), app_, batch), qt::ReadTextFile(batch));
     DeleteFileA(batch.c_str());
 }
 

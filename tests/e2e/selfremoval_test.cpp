@@ -1,0 +1,161 @@
+// The self-removal end to end: after a completed run the uninstaller's executable and its empty
+// folder disappear a moment after it has ended; a folder that still holds a file survives; a
+// cancelled run, /S and /X leave everything; a "cmd.exe" planted beside the uninstaller never
+// runs; a folder name outside ASCII works; on the 9x line the interpreter is command.com, which
+// Wine does not have. The temporary folder is a private one, through TMP and TEMP.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "shell_support.h"
+#include "win_test.h"
+
+namespace {
+
+std::string WindowsFolder()
+{
+    char folder[MAX_PATH] = "";
+    GetWindowsDirectoryA(folder, sizeof folder);
+    return folder;
+}
+
+class SelfRemovalRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        base_ = qt::FreshFolder(std::string("sr-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        temp_ = qt::Join(base_, "tmp");
+        CreateDirectoryA(temp_.c_str(), nullptr);
+        tmp_.reset(new qt::ScopedVariable("TMP", temp_));
+        temp2_.reset(new qt::ScopedVariable("TEMP", temp_));
+        recordFile_ = qt::Join(base_, "records.txt");
+        record_.reset(new qt::ScopedVariable("QUILLON_RECORD", recordFile_));
+    }
+    void TearDown() override
+    {
+        record_.reset();
+        tmp_.reset();
+        temp2_.reset();
+    }
+    void Install(const std::string& folderName, const std::string& exeName = "uninstall.exe")
+    {
+        app_ = qt::Join(base_, folderName);
+        ASSERT_TRUE(CreateDirectoryA(app_.c_str(), nullptr)) << app_;
+        exe_ = qt::Join(app_, exeName);
+        qt::WriteTextFile(qt::Join(app_, "data.txt"), "listed");
+        quillon::UninstallData data = qt::StandardData();
+        data.files = {{".", "data.txt", 0}};
+        qt::WriteUninstaller(exe_, data);
+    }
+    DWORD RunStub(const std::string& switches, const std::vector<int>& answers)
+    {
+        return qt::RunAnswering(exe_, switches, answers, 60000).exitCode;
+    }
+    std::vector<std::string> Batches() { return qt::ListFiles(temp_, "delme*.bat"); }
+    bool AllGone()
+    {
+        return qt::WaitUntil([&] { return !qt::FileExists(exe_) && !qt::FolderExists(app_) && Batches().empty(); },
+                             20000);
+    }
+
+    std::string base_, temp_, app_, exe_, recordFile_;
+    std::unique_ptr<qt::ScopedVariable> tmp_, temp2_, record_;
+};
+
+TEST_F(SelfRemovalRun, ACompletedRunRemovesTheExecutableAndItsEmptyFolder)
+{
+    struct Case {
+        const char* switches;
+        std::vector<int> answers;
+    } cases[] = {{"", {IDOK, IDOK}}, {"/Q", {}}};
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.switches);
+        Install("App" + std::to_string(++round));
+        EXPECT_EQ(0u, RunStub(c.switches, c.answers));
+        EXPECT_TRUE(AllGone()) << "executable " << qt::FileExists(exe_) << ", folder " << qt::FolderExists(app_)
+                               << ", batches " << Batches().size();
+    }
+}
+
+TEST_F(SelfRemovalRun, AFolderThatStillHoldsAFileSurvives)
+{
+    Install("App");
+    qt::WriteTextFile(qt::Join(app_, "log.txt"), "written after the installation");
+    EXPECT_EQ(0u, RunStub("/Q", {}));
+    EXPECT_TRUE(qt::WaitUntil([&] { return !qt::FileExists(exe_) && Batches().empty(); }, 20000));
+    EXPECT_TRUE(qt::FolderExists(app_));
+    EXPECT_TRUE(qt::FileExists(qt::Join(app_, "log.txt")));
+}
+
+// The batch is written before the uninstaller ends, so none right after the end means none at all.
+TEST_F(SelfRemovalRun, ACancelledRunAndTheSwitchesSAndXLeaveTheUninstaller)
+{
+    struct Case {
+        const char* switches;
+        std::vector<int> answers;
+    } cases[] = {{"", {IDCANCEL}}, {"/S", {}}, {"/X", {}}, {"/X /S", {}}};
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.switches);
+        Install("App" + std::to_string(++round));
+        EXPECT_EQ(0u, RunStub(c.switches, c.answers));
+        EXPECT_TRUE(Batches().empty());
+        EXPECT_TRUE(qt::FileExists(exe_));
+    }
+    Sleep(2000);
+    round = 0;
+    for (const Case& c : cases)
+        EXPECT_TRUE(qt::FileExists(qt::Join(qt::Join(base_, "App" + std::to_string(++round)), "uninstall.exe")))
+            << c.switches;
+}
+
+// A bare "cmd.exe" would be looked for in the uninstaller's own folder first.
+TEST_F(SelfRemovalRun, ACmdExeBesideTheUninstallerNeverRuns)
+{
+    Install("App");
+    qt::InstallRecorder(qt::Join(app_, "cmd.exe"));
+    EXPECT_EQ(0u, RunStub("/Q", {}));
+    EXPECT_TRUE(qt::WaitUntil([&] { return !qt::FileExists(exe_) && Batches().empty(); }, 20000));
+    EXPECT_TRUE(qt::ReadRecords(recordFile_).empty()) << "the planted cmd.exe ran";
+    EXPECT_TRUE(qt::FileExists(qt::Join(app_, "cmd.exe")));
+}
+
+TEST_F(SelfRemovalRun, AFolderNameOutsideAsciiWorks)
+{
+    if (GetACP() != 1252)
+        GTEST_SKIP() << "the test names its folder in code page 1252; this one is " << GetACP();
+    Install("Caf\xE9 \xFC\xDF");
+    EXPECT_EQ(0u, RunStub("/Q", {}));
+    EXPECT_TRUE(AllGone()) << "executable " << qt::FileExists(exe_) << ", folder " << qt::FolderExists(app_);
+}
+
+// On the 9x line the interpreter is command.com from the Windows folder. Wine has none: the batch
+// is deleted again and the run still ends normally. A stand-in shows what would start.
+TEST_F(SelfRemovalRun, OnThe9xLineTheInterpreterIsCommandCom)
+{
+    std::string commandCom = qt::Join(WindowsFolder(), "command.com");
+    ASSERT_FALSE(qt::FileExists(commandCom)) << "this prefix has a command.com of its own";
+    Install("App", "uninstall-sr98.exe");
+    qt::SetWindowsVersionFor("uninstall-sr98.exe", "win98");
+    EXPECT_EQ(0u, RunStub("/Q", {}));
+    EXPECT_TRUE(Batches().empty()) << "a batch that no interpreter runs is deleted again";
+    EXPECT_TRUE(qt::FileExists(exe_));
+    EXPECT_FALSE(qt::FileExists(qt::Join(app_, "data.txt"))) << "the removal itself took place";
+
+    qt::InstallRecorder(commandCom);
+    qt::WriteUninstaller(exe_, qt::StandardData());
+    EXPECT_EQ(0u, RunStub("/Q", {}));
+    bool recorded = qt::WaitForRecords(recordFile_, 1, 30000);
+    DeleteFileA(commandCom.c_str());
+    ASSERT_TRUE(recorded);
+    std::string batch = qt::Join(temp_, "delme1.bat");
+    qt::Record start = qt::ReadRecords(recordFile_)[0];
+    EXPECT_EQ("command.com /C \"" + batch + "\"", start.commandLine);
+    EXPECT_EQ(DWORD(STARTF_USESHOWWINDOW), start.startFlags & STARTF_USESHOWWINDOW);
+    EXPECT_EQ(DWORD(SW_HIDE), start.show);
+    EXPECT_EQ(qt::ExpectedSelfRemovalBatch(exe_, WindowsFolder(), app_, batch), qt::ReadTextFile(batch));
+    DeleteFileA(batch.c_str());
+}
+
+} // namespace
