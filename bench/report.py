@@ -19,7 +19,7 @@ STUB_BUDGET = 24 * 1024
 TARGET_VS_NSIS = 0.6
 TARGET_VS_RAW = 2.0
 LINEAR_PER_ITEM_GROWTH = 1.25  # per-item time at the largest n over that at the next smaller n
-LINEAR_EXPONENT = 1.10          # growth of a pass against n between the two largest sizes
+LINEAR_EXPONENT = 1.15          # growth of a pass against n between the two largest sizes
 PASSES = [("load", "LoadUninstallData"), ("files", "RemoveFiles"), ("patterns", "RemovePatterns"),
           ("group_files", "RemoveFolderGroupFiles"), ("groups", "RemoveFolderGroups"),
           ("empty_folders", "PruneEmptyFolders"), ("registry", "RemoveRegistryEntries")]
@@ -209,7 +209,9 @@ def write_doc(args, results, machine):
     w(f"| Sizes n | {machine['ns']}; {machine['reps']} interleaved repetitions of each program, "
       f"{machine['trace_reps']} of the traced stub and the in-use probe |")
     w(f"| Load test | L({machine['load_n']:,}), {machine['load_reps']} repetitions |")
-    w(f"| Duration of the run | {machine['duration_s'] // 60} min {machine['duration_s'] % 60} s |")
+    elapsed = args.elapsed if args.elapsed else machine["duration_s"]
+    w(f"| Duration of the benchmark | {elapsed // 60} min {elapsed % 60} s (measurements only; the build "
+      "comes before) |")
     w(f"| Tree | {machine.get('tree', 'created by the driver')} |")
     w("")
     w("Repetitions are interleaved: each repetition runs every program once, in an order that rotates "
@@ -218,17 +220,23 @@ def write_doc(args, results, machine):
       "the end of the wait, so they include the start and end of the process. Cells show the median, "
       "with min–max in brackets.")
     w("")
-    w("The trees are created by `bench/tree_helper.py`, natively, on the driver's request: through Wine "
-      "their creation took longer than the runs themselves. The registry keys and values are created by "
-      "the driver. Creation is never timed.")
+    in_memory = "/dev/shm" in machine.get("tree", "")
+    w("The trees are created by `bench/tree_helper.py`, natively, on the driver's request; the registry "
+      "keys and values by the driver. Creation is never timed. Creating a file costs a few hundred "
+      "microseconds on these machines' disk and a few on tmpfs; at 150,000 files a tree, five "
+      "repetitions of three programs at n = 100,000 took longer to prepare than the whole benchmark may "
+      "take. " + ("So the main run's trees are in memory (tmpfs): the file system's own part of a "
+                  "deletion is small and the same for every program, and what remains is the part in "
+                  "which the programs differ, their own calls and Wine's. The section *On the disk* "
+                  "repeats one size with the tree on the disk." if in_memory else
+                  "This run's trees are on the disk."))
     w("")
-    if "flushed" in machine.get("tree", "") and "not flushed" not in machine.get("tree", ""):
+    if "flushed to disk (sync)" in machine.get("tree", ""):
         w("Each tree is flushed to disk before the timing starts, so every deletion also pays the disk's "
           "`discard`, the same for every program; this moves all ratios toward 1.")
     else:
-        w("The tree is not flushed to disk before timing: its files are young and still in the page cache, "
-          "so a deletion costs what the file system and Wine do in memory, the part in which the programs "
-          "differ. The disk is mounted with `discard`: deleting files that were synced first adds tens of "
+        w("Trees are not flushed before timing: their files are young and still in the page cache. The "
+          "disk is mounted with `discard`; deleting files that were synced first adds tens of "
           "microseconds per file, the same for every program, which moves all ratios toward 1 and adds "
           "the noise of a disk shared with other builds (`QUILLON_BENCH_SYNC=1` measures that setup).")
     w("")
@@ -421,12 +429,57 @@ def write_doc(args, results, machine):
             results.trace("remove", "traced", n, "close_file"))
         w(f"| {n:,} | {protected} | {inuse} | {opens / 1000:,.1f}, {opens / run:.0%} |")
     w("")
+    shell = results.select("probe", "shell")
+    if shell:
+        def probe_cost(name):
+            calls = med([r["probe"][name][0] for r in shell if name in r.get("probe", {})])
+            spent = med([r["probe"][name][1] for r in shell if name in r.get("probe", {})])
+            return spent / calls if calls else float("nan")
+        w("Where one protected-folder test's time goes (`bench-probe.exe shell`: the stub's own code, "
+          f"{len(shell)} runs of 20 rounds each, median):")
+        w("")
+        w("| Call | µs per call |")
+        w("|---|---:|")
+        w(f"| `IsProtectedFolder` on a folder that is not protected (all rows compared) | "
+          f"{probe_cost('protected_folder'):,.0f} |")
+        w(f"| the stub's shell lookup of one folder (SHGetSpecialFolderLocation, SHGetPathFromIDListA, "
+          f"the shell allocator), 13 per test on NT | {probe_cost('shell_lookup'):,.0f} |")
+        w(f"| SHGetFolderPathA for the same folder, for comparison | {probe_cost('shget_folder_path'):,.0f} |")
+        w(f"| GetWindowsDirectoryA or GetSystemDirectoryA | {probe_cost('windows_system_dirs'):,.1f} |")
+        w(f"| QueryPerformanceCounter, which every probe of the traced stub calls twice | {probe_cost('qpc'):,.2f} |")
+        w("")
     w("The protected-folder test works out the protected set afresh on every call (about 17 folders from "
       "Windows, the shell and the registry); the traced stub times each call. The in-use test opens every "
-      "listed file for writing before deleting it; `bench-inuse-probe.exe` calls the stub's own "
+      "listed file for writing before deleting it; `bench-probe.exe` calls the stub's own "
       "`IsFileInUse` on every file of a freshly created W(n), as the file pass finds them, and its time "
       "is set against a's median. The traced run also times the opens and closes inside the file pass.")
     w("")
+
+    absent = [r for r in results.rows if r["kind"] == "absent" and r.get("ok")]
+    if absent:
+        r = absent[0]
+        trace = r.get("trace", {})
+        w("### An uninstall whose files are gone already")
+        w("")
+        folders = max(1, (r["n"] + 99) // 100)
+        w(f"The traced stub run quietly over L({r['n']:,}): {r['n']:,} file entries in {folders:,} "
+          f"folder{'s' if folders > 1 else ''} that do not exist (as after a user deleted the installation folder by hand). One run:")
+        w("")
+        w("| | |")
+        w("|---|---:|")
+        w(f"| Whole process, s | {r['seconds']:.3f} |")
+        for probe, label in PASSES:
+            if probe in trace and trace[probe][1] >= 1000:
+                w(f"| `{label}`, ms | {trace[probe][1] / 1000:,.1f} |")
+        if "protected_folder" in trace:
+            calls, spent = trace["protected_folder"]
+            w(f"| Protected-folder tests: calls, ms, per entry | {calls:,}, {spent / 1000:,.1f}, "
+              f"{spent / 1000 / r['n']:.2f} ms |")
+        w("")
+        w("The empty-folder pass skips a folder only when it equals the last folder it removed; a folder that "
+          "cannot be removed (missing, or still holding a file that stayed) is tried again, protected-folder "
+          "test included, for every entry in it.")
+        w("")
 
     # ------------------------------------------------------------ load
     w("## Loading a large description")
@@ -470,10 +523,44 @@ def write_doc(args, results, machine):
         w(f"| Peak working set | {ws0 / 1024:,.0f} KiB | {wsn / 1024:,.0f} KiB | "
           f"{(wsn - ws0) / load_n:.1f} B |")
         w("")
+        qpc = [r["probe"]["qpc"][1] / r["probe"]["qpc"][0] for r in results.select("probe", "shell")
+               if "qpc" in r.get("probe", {})]
         w("The loader reads the chain straight from the file in small exact reads (a length, then the text, "
           "per field) with no buffer; the share above is the time spent inside those reads, probe cost "
-          "included.")
+          "included" + (f" (about {med(qpc):.2f} µs of QueryPerformanceCounter per read)." if qpc else "."))
         w("")
+
+    # ------------------------------------------------------------ disk
+    if args.disk_results and os.path.exists(args.disk_results):
+        disk = Results(args.disk_results)
+        with open(args.disk_machine) as f:
+            disk_machine = json.load(f)
+        w("## On the disk")
+        w("")
+        w(f"The comparison once more, with the tree {disk_machine['tree']} ({disk_machine['reps']} interleaved "
+          f"repetitions, run right after the main run, {disk_machine['date']}). The main run's figures for "
+          "the same n stand beside them.")
+        w("")
+        w("| n | Program | Seconds on the disk | µs per item | Seconds in memory (main run) |")
+        w("|---:|---|---:|---:|---:|")
+        for n in disk.ns():
+            for program in ("quillon", "raw", "nsis"):
+                rows = disk.select("remove", program, n)
+                if not rows:
+                    continue
+                secs = [r["seconds"] for r in rows]
+                main_secs = results.seconds("remove", program, n)
+                w(f"| {n:,} | {PROGRAM_LABEL[program]} | {span(secs)} | {med(secs) * 1e6 / rows[0]['items']:.1f} | "
+                  f"{span(main_secs) if main_secs else '–'} |")
+        w("")
+        w("| n | a/b on the disk | a/c on the disk | a/b in memory | a/c in memory |")
+        w("|---:|---:|---:|---:|---:|")
+        for n in disk.ns():
+            w(f"| {n:,} | {ratio_cell(disk, n, 'quillon', 'raw')[0]} | {ratio_cell(disk, n, 'quillon', 'nsis')[0]} | "
+              f"{ratio_cell(results, n, 'quillon', 'raw')[0]} | {ratio_cell(results, n, 'quillon', 'nsis')[0]} |")
+        w("")
+        for r in disk.failures():
+            w(f"- failed on the disk: n = {r['n']:,} {r['program']} repetition {r['rep']}: {r.get('left', '')}")
 
     # ------------------------------------------------------------ targets
     w("## Targets")
@@ -493,12 +580,17 @@ def write_doc(args, results, machine):
     w("## Running it")
     w("")
     w("`make bench` (or `bench/run-bench.sh --win32 build/win32`) installs Debian's `nsis` when "
-      "`makensis` is missing, runs everything and rewrites this file. Settings: `QUILLON_BENCH_N` "
-      "(sizes, default `1000,10000,100000`), `QUILLON_BENCH_REPS` (default 5), `QUILLON_BENCH_TRACE_REPS` "
-      "(default 3), `QUILLON_BENCH_LOAD_N` (default 100000), `QUILLON_BENCH_LOAD_REPS` (default 5), "
-      "`QUILLON_BENCH_PIN` (a CPU number: run Wine's server and every program on that CPU only). "
-      "The CTest test `bench.smoke` runs the whole chain at n = 1,000 with one repetition and fails when "
-      "any program leaves behind something it should have removed; it judges no timing.")
+      "`makensis` is missing, runs everything and rewrites this file. Settings, as environment variables "
+      "(or the options that `bench/run-bench.sh` lists): `QUILLON_BENCH_N` (sizes, default "
+      "`1000,10000,100000`), `QUILLON_BENCH_REPS` (default 5), `QUILLON_BENCH_TRACE_REPS` (runs of the "
+      "traced stub and the probes per size, default 3), `QUILLON_BENCH_LOAD_N` (default 100000), "
+      "`QUILLON_BENCH_LOAD_REPS` (default 5), `QUILLON_BENCH_ABSENT_N` (default 1000), "
+      "`QUILLON_BENCH_DISK_N` (the size compared on the disk, default 10000, 0 for none), "
+      "`QUILLON_BENCH_TREE_DIR` (where the main run's trees live), `QUILLON_BENCH_SYNC=1` (flush each "
+      "tree to disk before timing), `QUILLON_BENCH_PIN` (a CPU number: Wine's server and every program "
+      "on that CPU only). The CTest test `bench.smoke` runs the whole chain at n = 1,000 with one "
+      "repetition and fails when any program leaves behind something it should have removed, or "
+      "removes something unlisted; it judges no timing.")
     w("")
     text = "\n".join(out)
     with open(args.doc, "w") as f:
@@ -519,6 +611,10 @@ def check_smoke(results, machine):
     for program in ("load-0", f"load-{machine['load_n']}"):
         if not results.select("load", program):
             problems.append(f"no successful load run {program}")
+    if not results.select("probe", "shell"):
+        problems.append("no successful run of the shell probe")
+    if machine.get("absent_n") and not [r for r in results.rows if r["kind"] == "absent" and r.get("ok")]:
+        problems.append("no successful run over absent files")
     for r in results.rows:
         print(f"{r['kind']:6} n={r['n']:<6} {r['program']:18} {r.get('seconds', 0):8.3f} s  "
               f"{'ok' if r.get('ok') else 'FAILED ' + r.get('left', '')}")
@@ -536,6 +632,9 @@ def main():
     parser.add_argument("--map")
     parser.add_argument("--doc")
     parser.add_argument("--check-smoke", action="store_true")
+    parser.add_argument("--elapsed", type=int, default=0)
+    parser.add_argument("--disk-results")
+    parser.add_argument("--disk-machine")
     args = parser.parse_args()
     results = Results(args.results)
     with open(args.machine) as f:

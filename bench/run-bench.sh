@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
 # Runs the benchmark of a Windows build under Wine and writes docs/benchmarks.md.
 #
-#   bench/run-bench.sh --win32 BUILD_WIN32 [--out FOLDER] [--doc FILE] [--smoke] [--pin CPU]
+#   bench/run-bench.sh --win32 BUILD_WIN32 [--out FOLDER] [--doc FILE] [--smoke] [options]
 #
 # Steps: makes sure makensis is there (installs Debian's nsis when missing, except in the smoke
 # run, which then leaves NSIS out and says so); has quillon-bench.exe write the uninstallers, the
 # raw program's call lists and the NSIS scripts; builds the NSIS installers with makensis; has
-# quillon-bench.exe run the interleaved repetitions; and turns the results into the report.
+# quillon-bench.exe run the interleaved repetitions, with tree_helper.py creating each tree; runs
+# the same comparison once more on a tree on the disk; and turns the results into the report.
 #
 # Settings (options win over the environment):
-#   --n LIST           QUILLON_BENCH_N           sizes n of W(n)            default 1000,10000,100000
-#   --reps K           QUILLON_BENCH_REPS        repetitions per program    default 5
-#   --trace-reps K     QUILLON_BENCH_TRACE_REPS  runs of the traced stub and the in-use probe   default 3
-#   --load-n N         QUILLON_BENCH_LOAD_N      entries of the load test   default 100000
-#   --load-reps K      QUILLON_BENCH_LOAD_REPS   repetitions of the load test                   default 5
-#   --pin CPU          QUILLON_BENCH_PIN         run Wine (server and programs) on this CPU only; default: not pinned
-#   --sync             QUILLON_BENCH_SYNC=1      flush the file system after creating each tree; default: not flushed
+#   --n LIST        QUILLON_BENCH_N           sizes n of W(n)                     default 1000,10000,100000
+#   --reps K        QUILLON_BENCH_REPS        repetitions per program             default 5
+#   --trace-reps K  QUILLON_BENCH_TRACE_REPS  runs of the traced stub and the in-use probe per n   default 3
+#   --load-n N      QUILLON_BENCH_LOAD_N      entries of the load test            default 100000
+#   --load-reps K   QUILLON_BENCH_LOAD_REPS   repetitions of the load test        default 5
+#   --absent-n N    QUILLON_BENCH_ABSENT_N    entries of the run over files already gone (0: none)   default 1000
+#   --disk-n N      QUILLON_BENCH_DISK_N      n of the comparison on a tree on the disk (0: none)    default 10000
+#   --tree-dir DIR  QUILLON_BENCH_TREE_DIR    where the main run's trees live     default: a folder in /dev/shm
+#   --pin CPU       QUILLON_BENCH_PIN         run Wine (server and programs) on this CPU only      default: not pinned
+#   --sync          QUILLON_BENCH_SYNC=1      flush the file system after creating each tree       default: not flushed
 # --smoke runs n = 1,000 with one repetition of everything, checks that every program removed all
 # it should, and writes no document. The exit value is 0 only when every run succeeded.
 set -euo pipefail
@@ -31,6 +35,9 @@ reps=${QUILLON_BENCH_REPS:-5}
 trace_reps=${QUILLON_BENCH_TRACE_REPS:-3}
 load_n=${QUILLON_BENCH_LOAD_N:-100000}
 load_reps=${QUILLON_BENCH_LOAD_REPS:-5}
+absent_n=${QUILLON_BENCH_ABSENT_N:-1000}
+disk_n=${QUILLON_BENCH_DISK_N:-10000}
+tree_dir=${QUILLON_BENCH_TREE_DIR:-}
 pin=${QUILLON_BENCH_PIN:-}
 sync=${QUILLON_BENCH_SYNC:-0}
 
@@ -45,6 +52,9 @@ while [ $# -gt 0 ]; do
         --trace-reps) trace_reps=$2; shift 2 ;;
         --load-n) load_n=$2; shift 2 ;;
         --load-reps) load_reps=$2; shift 2 ;;
+        --absent-n) absent_n=$2; shift 2 ;;
+        --disk-n) disk_n=$2; shift 2 ;;
+        --tree-dir) tree_dir=$2; shift 2 ;;
         --pin) pin=$2; shift 2 ;;
         --sync) sync=1; shift ;;
         *) echo "run-bench.sh: unknown argument $1" >&2; exit 2 ;;
@@ -53,11 +63,11 @@ done
 [ -n "$win32" ] || { echo "usage: run-bench.sh --win32 BUILD_WIN32 [options]" >&2; exit 2; }
 win32=$(cd "$win32" && pwd)
 if [ "$smoke" = 1 ]; then
-    ns=1000; reps=1; trace_reps=1; load_n=1000; load_reps=1
+    ns=1000; reps=1; trace_reps=1; load_n=1000; load_reps=1; absent_n=100; disk_n=0
 fi
 [ -n "$out" ] || out="$win32/bench/run"
 
-for program in bench/quillon-bench.exe bench/bench-raw-remove.exe bench/bench-inuse-probe.exe \
+for program in bench/quillon-bench.exe bench/bench-raw-remove.exe bench/bench-probe.exe \
                bench/quillon-stub-traced.exe quillon-stub.exe; do
     [ -f "$win32/$program" ] || { echo "run-bench.sh: $win32/$program is missing: build first" >&2; exit 1; }
 done
@@ -73,79 +83,99 @@ if ! command -v makensis >/dev/null 2>&1; then
         $sudo apt-get install -y nsis >/dev/null
     fi
 fi
+nsis_version=$(command -v makensis >/dev/null 2>&1 && makensis -VERSION || true)
 
 # Windows paths: the prefix maps Z: to the Unix root.
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 
-rm -rf "$out"
-mkdir -p "$out/work"
-work_w=$(windows_path "$out/work")
-results="$out/results.jsonl"
-: > "$results"
 export QUILLON_RUN_TIMEOUT=${QUILLON_RUN_TIMEOUT:-3600}
 wine_run="$win32/wine-run.sh"
 driver="$win32/bench/quillon-bench.exe"
-root='C:\quillon-bench'
-
-started=$(date +%s)
-echo "== preparing W(n) for n = $ns and L($load_n)"
-"$wine_run" "$driver" prepare --root "$root" --work "$work_w" \
-    --stub "$(windows_path "$win32/quillon-stub.exe")" \
-    --traced "$(windows_path "$win32/bench/quillon-stub-traced.exe")" --n "$ns" --load-n "$load_n"
-
-nsis_version=""
-if command -v makensis >/dev/null 2>&1; then
-    nsis_version=$(makensis -VERSION)
-    for n in ${ns//,/ }; do
-        echo "== makensis nsis-$n.nsi"
-        (cd "$out/work" && makensis -V1 "nsis-$n.nsi")
-    done
-fi
-
-# The measurement starts from a stopped Wine server, so that the server runs with the same CPU
-# setting as the programs (a server started earlier keeps its own).
 prefix_env() { WINEPREFIX="$win32/wineprefix" "$@"; }
-prefix_env wineserver -k >/dev/null 2>&1 || true
+
+# Where the trees live. Creating a file costs a few hundred microseconds on these machines' disk,
+# against a few on tmpfs: with 150,000 files a tree, five repetitions of three programs at
+# n = 100,000 took longer to prepare than the 20 minutes the whole benchmark may take. So the
+# main run's trees are in memory by default, and one size is compared on the disk as well. The
+# folders are named after the build, so that builds benchmarking at the same time stay apart.
+build_tag="$(id -u).$(printf '%s' "$win32" | md5sum | cut -c1-8)"
+if [ -z "$tree_dir" ]; then
+    if [ -d /dev/shm ] && [ -w /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR==2 {print $4}')" -gt 2000000 ]; then
+        tree_dir="/dev/shm/quillon-bench.$build_tag"
+    else
+        tree_dir="$win32/wineprefix/drive_c/quillon-bench"
+    fi
+fi
+disk_tree_dir="$win32/wineprefix/drive_c/quillon-bench-disk"
+
 pin_command=()
 setup="not pinned: Wine's server and the programs go wherever the scheduler puts them"
 if [ -n "$pin" ]; then
     pin_command=(taskset -c "$pin")
     setup="pinned: Wine's server and every program on CPU $pin (taskset -c $pin)"
 fi
-# The trees are created natively by the tree helper, on the driver's request (see tree_helper.py).
-exchange="$out/exchange"
-mkdir -p "$exchange"
-sync_args=()
-tree="created natively before each run and not flushed to disk"
-if [ "$sync" = 1 ]; then
-    sync_args=(--sync)
-    tree="created natively before each run and flushed to disk (sync) before the timing starts"
-fi
-helper_args=(--tree-helper "$(windows_path "$exchange")")
-if [ "${QUILLON_BENCH_TREE:-native}" = wine ]; then
-    helper_args=()
-    tree="created through Wine by the driver before each run and not flushed to disk"
-    python3 -c 'import time; time.sleep(1e9)' &
-else
-    python3 "$here/tree_helper.py" --exchange "$exchange" --root "$win32/wineprefix/drive_c/quillon-bench" \
-        --listings "$out/work" "${sync_args[@]}" &
-fi
-helper=$!
-trap 'kill "$helper" 2>/dev/null || true' EXIT
 
-load_before=$(cut -d' ' -f1-3 /proc/loadavg)
-echo "== running ($setup)"
-status=0
-"${pin_command[@]}" "$wine_run" "$driver" run --root "$root" --work "$work_w" \
-    --bin "$(windows_path "$win32/bench")" "${helper_args[@]}" --results "$(windows_path "$results")" --n "$ns" --reps "$reps" \
-    --trace-reps "$trace_reps" --load-n "$load_n" --load-reps "$load_reps" || status=$?
-prefix_env wineserver -k >/dev/null 2>&1 || true
-kill "$helper" 2>/dev/null || true
-wait "$helper" 2>/dev/null || true
-load_after=$(cut -d' ' -f1-3 /proc/loadavg)
-finished=$(date +%s)
+helper=""
+cleanup() {
+    if [ -n "$helper" ]; then kill "$helper" 2>/dev/null || true; wait "$helper" 2>/dev/null || true; fi
+    helper=""
+    rm -rf "$tree_dir" "$disk_tree_dir"
+}
+trap cleanup EXIT
 
-cat > "$out/machine.json" <<EOF
+# measure LABEL TREE_DIR NS REPS TRACE_REPS LOAD_N LOAD_REPS ABSENT_N: one whole run into $out/LABEL.
+measure() {
+    local label=$1 tree=$2 sizes=$3 repetitions=$4 traced=$5 load_entries=$6 load_repetitions=$7 absent=$8
+    local dir="$out/$label"
+    mkdir -p "$dir/work" "$dir/exchange"
+    rm -rf "$tree"
+    mkdir -p "$tree"
+    local root work_w results
+    root=$(windows_path "$tree")
+    work_w=$(windows_path "$dir/work")
+    results="$dir/results.jsonl"
+    : > "$results"
+
+    echo "== $label: preparing W(n) for n = $sizes, L($load_entries) and L($absent) in $tree"
+    "$wine_run" "$driver" prepare --root "$root" --work "$work_w" \
+        --stub "$(windows_path "$win32/quillon-stub.exe")" \
+        --traced "$(windows_path "$win32/bench/quillon-stub-traced.exe")" --n "$sizes" \
+        --load-n "$load_entries" --absent-n "$absent"
+    if [ -n "$nsis_version" ]; then
+        for n in ${sizes//,/ }; do
+            echo "== $label: makensis nsis-$n.nsi"
+            (cd "$dir/work" && makensis -V1 "nsis-$n.nsi")
+        done
+    fi
+
+    # The trees are made natively by the tree helper, on the driver's request.
+    local sync_args=() tree_text
+    tree_text="created natively in $tree before each run and not flushed to disk"
+    if [ "$sync" = 1 ]; then
+        sync_args=(--sync)
+        tree_text="created natively in $tree before each run and flushed to disk (sync) before the timing starts"
+    fi
+    python3 "$here/tree_helper.py" --exchange "$dir/exchange" --root "$tree" --listings "$dir/work" \
+        "${sync_args[@]}" &
+    helper=$!
+
+    # The measurement starts from a stopped Wine server, so that the server runs with the same CPU
+    # setting as the programs (a server started earlier keeps its own).
+    prefix_env wineserver -k >/dev/null 2>&1 || true
+    local load_before load_after started finished status=0
+    load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+    started=$(date +%s)
+    echo "== $label: running ($setup)"
+    "${pin_command[@]}" "$wine_run" "$driver" run --root "$root" --work "$work_w" \
+        --bin "$(windows_path "$win32/bench")" --tree-helper "$(windows_path "$dir/exchange")" \
+        --results "$(windows_path "$results")" --n "$sizes" --reps "$repetitions" --trace-reps "$traced" \
+        --load-n "$load_entries" --load-reps "$load_repetitions" --absent-n "$absent" || status=$?
+    finished=$(date +%s)
+    prefix_env wineserver -k >/dev/null 2>&1 || true
+    cleanup
+    load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+    cat > "$dir/machine.json" <<EOF
 {"nproc": "$(nproc)",
  "cpu": "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')",
  "wine": "$(wine --version)",
@@ -153,20 +183,36 @@ cat > "$out/machine.json" <<EOF
  "kernel": "$(uname -r)",
  "date": "$(date -u '+%Y-%m-%d %H:%M UTC')",
  "setup": "$setup",
- "tree": "$tree",
+ "tree": "$tree_text",
  "load_before": "$load_before",
  "load_after": "$load_after",
  "duration_s": $((finished - started)),
- "ns": "$ns", "reps": $reps, "trace_reps": $trace_reps, "load_n": $load_n, "load_reps": $load_reps}
+ "ns": "$sizes", "reps": $repetitions, "trace_reps": $traced, "load_n": $load_entries,
+ "load_reps": $load_repetitions, "absent_n": $absent}
 EOF
+    return $status
+}
 
-report_args=(--results "$results" --machine "$out/machine.json" --work "$out/work"
-             --stub "$win32/quillon-stub.exe" --map "$win32/src/quillon-stub.map")
+rm -rf "$out"
+mkdir -p "$out"
+began=$(date +%s)
+status=0
+measure main "$tree_dir" "$ns" "$reps" "$trace_reps" "$load_n" "$load_reps" "$absent_n" || status=1
+if [ "$disk_n" -gt 0 ] && [ "$tree_dir" != "$win32/wineprefix/drive_c/quillon-bench" ]; then
+    measure disk "$disk_tree_dir" "$disk_n" "$reps" 0 0 0 0 || status=1
+fi
+elapsed=$(( $(date +%s) - began ))
+
+report_args=(--results "$out/main/results.jsonl" --machine "$out/main/machine.json" --work "$out/main/work"
+             --stub "$win32/quillon-stub.exe" --map "$win32/src/quillon-stub.map" --elapsed "$elapsed")
+if [ -f "$out/disk/results.jsonl" ]; then
+    report_args+=(--disk-results "$out/disk/results.jsonl" --disk-machine "$out/disk/machine.json")
+fi
 if [ "$smoke" = 1 ]; then
     python3 "$here/report.py" "${report_args[@]}" --check-smoke || status=1
 else
-    python3 "$here/report.py" "${report_args[@]}" --doc "$doc"
+    python3 "$here/report.py" "${report_args[@]}" --doc "$doc" || status=1
     echo "== wrote $doc"
 fi
-echo "== finished in $((finished - started)) s"
+echo "== finished in $elapsed s"
 exit $status

@@ -49,6 +49,7 @@ struct Options {
     int traceReps = 3;
     int loadN = 100000;
     int loadReps = 5;
+    int absentN = 1000;
     double msPerItem = 4.0;
 };
 
@@ -87,6 +88,7 @@ bool ParseOptions(int argc, char** argv, Options* options)
         else if (name == "--trace-reps") options->traceReps = std::atoi(value.c_str());
         else if (name == "--load-n") options->loadN = std::atoi(value.c_str());
         else if (name == "--load-reps") options->loadReps = std::atoi(value.c_str());
+        else if (name == "--absent-n") options->absentN = std::atoi(value.c_str());
         else if (name == "--ms-per-item") options->msPerItem = std::atof(value.c_str());
         else {
             std::fprintf(stderr, "unknown option %s\n", name.c_str());
@@ -151,6 +153,9 @@ int Prepare(const Options& options)
         ok = ok && WriteUninstaller(options.stub, data, WorkPath(options, Numbered("load-", n, ".exe")));
         ok = ok && WriteUninstaller(options.traced, data, WorkPath(options, Numbered("load-traced-", n, ".exe")));
     }
+    if (options.absentN > 0)
+        ok = ok && WriteUninstaller(options.traced, bench::LoadOnlyData(options.absentN),
+                                    WorkPath(options, Numbered("absent-traced-", options.absentN, ".exe")));
     return ok ? 0 : 1;
 }
 
@@ -212,6 +217,7 @@ struct Program {
     bool removes = true; // the in-use probe only looks
     bool traced = false;
     bool confirm = false; // stops at the confirmation box and cancels there
+    bool probe = false;   // writes its figures to probe.txt
 };
 
 class Runner {
@@ -258,7 +264,7 @@ public:
                 ",\"ok\":" + (failed ? "false" : "true") + ",\"left\":" + Quoted(left + run.error);
         if (program.traced)
             line += ",\"trace\":" + (FileExists(tracePath) ? ReadTrace(tracePath) : "{}");
-        if (program.name == "inuse")
+        if (program.probe)
             line += ",\"probe\":" + (FileExists(probePath) ? ReadTrace(probePath) : "{}");
         results_->Write(line + "}");
         std::string box = program.confirm ? " (box at " + std::string(number) + " s)" : "";
@@ -382,10 +388,10 @@ int RunAll(const Options& options)
         probes.push_back({"traced", WorkPath(options, Numbered("traced-", w.n, ".exe")),
                           Quote(w.UninstallerPath()) + " /S", true, true});
         probes.push_back({"inuse", quillon,
-                          Quote(options.bin + "\\bench-inuse-probe.exe") + " " +
+                          Quote(options.bin + "\\bench-probe.exe") + " inuse " +
                               Quote(WorkPath(options, Numbered("inuse-", w.n, ".list"))) + " " +
                               Quote(WorkPath(options, "probe.txt")),
-                          false});
+                          false, false, false, true});
         return probes;
     };
 
@@ -410,6 +416,23 @@ int RunAll(const Options& options)
             for (size_t index = 0; index < programs.size(); ++index)
                 runner.Run("remove", w, programs[(index + rep) % programs.size()], rep);
         }
+    }
+
+    // The protected-folder test and its shell lookups, on their own.
+    for (int rep = 0; rep < options.traceReps; ++rep) {
+        Program shell{"shell", WorkPath(options, "load-0.exe"),
+                      Quote(options.bin + "\\bench-probe.exe") + " shell " + Quote(WorkPath(options, "probe.txt")),
+                      false, false, false, true};
+        runner.Run("probe", Workload{options.root, 0}, shell, rep);
+    }
+
+    // A quiet run over entries whose files and folders are all gone already: the file pass finds
+    // nothing, and the empty-folder pass tries every entry's folder.
+    if (options.absentN > 0) {
+        Workload w{options.root, options.absentN};
+        Program absent{Numbered("absent-traced-", w.n, ""), WorkPath(options, Numbered("absent-traced-", w.n, ".exe")),
+                       Quote(w.UninstallerPath()) + " /S", false, true};
+        runner.Run("absent", w, absent, 0);
     }
 
     if (options.loadReps > 0) {
