@@ -3,13 +3,14 @@
 #   make test   build everything and run every test (native, in-process under Wine, end to end)
 #   make demo   pack an example installation, "install" it into a Wine prefix, uninstall it quietly
 #   make bench  build everything and run the benchmark (writes docs/benchmarks.md)
+#   make icon   regenerate res/quillon.ico from res/icon/quillon.svg (imagemagick)
 
 BUILD ?= build
 NATIVE := $(BUILD)/native
 WIN32 := $(BUILD)/win32
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps native win32 test demo bench clean
+.PHONY: all deps native win32 test demo bench icon clean
 
 all: win32
 
@@ -33,6 +34,9 @@ bench: win32
 
 demo: win32
 	examples/demo/run-demo.sh $(abspath $(NATIVE)) $(abspath $(WIN32))
+
+icon:
+	res/icon/make-icon.py res/quillon.ico
 
 clean:
 	rm -rf $(BUILD)
