@@ -198,7 +198,9 @@ static ProcessStart ReadProcessStartOnce(HANDLE process)
         !ReadRemote(process, parameters + PARAMETERS_WINDOW_FLAGS_AT, &start.windowFlags) ||
         !ReadRemote(process, parameters + PARAMETERS_SHOW_WINDOW_AT, &start.showWindow))
         return start;
-    start.ok = true;
+    // Parameters still being filled in read as NULs.
+    start.ok = !start.commandLine.empty() && start.commandLine.find('\0') == std::string::npos &&
+               start.imagePath.find('\0') == std::string::npos && start.directory.find('\0') == std::string::npos;
     return start;
 }
 
