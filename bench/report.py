@@ -220,6 +220,12 @@ def write_doc(args, results, machine):
       "the end of the wait, so they include the start and end of the process. Cells show the median, "
       "with min–max in brackets.")
     w("")
+    w("Under Wine every file and registry call is a round trip to Wine's server process. Pinned to one "
+      "CPU, each trip is a switch on that CPU; left to the scheduler, it is often a wake-up on the other "
+      "CPU, which costs more and varies with whatever else runs there. Pinning makes the repetitions "
+      "scatter far less on these shared machines, so the main run is pinned; *Other setups* shows one "
+      "size with the other setting.")
+    w("")
     in_memory = "/dev/shm" in machine.get("tree", "")
     w("The trees are created by `bench/tree_helper.py`, natively, on the driver's request; the registry "
       "keys and values by the driver. Creation is never timed. Creating a file costs a few hundred "
@@ -227,7 +233,7 @@ def write_doc(args, results, machine):
       "repetitions of three programs at n = 100,000 took longer to prepare than the whole benchmark may "
       "take. " + ("So the main run's trees are in memory (tmpfs): the file system's own part of a "
                   "deletion is small and the same for every program, and what remains is the part in "
-                  "which the programs differ, their own calls and Wine's. The section *On the disk* "
+                  "which the programs differ, their own calls and Wine's. The section *Other setups* "
                   "repeats one size with the tree on the disk." if in_memory else
                   "This run's trees are on the disk."))
     w("")
@@ -281,8 +287,16 @@ def write_doc(args, results, machine):
       "in this run, default compression; NSIS's own code is what its section table covers, its script and "
       "strings are appended behind it):")
     w("")
-    w("| Job | Quillon uninstaller | of which appended data | NSIS uninstaller | of which NSIS code |")
-    w("|---|---:|---:|---:|---:|")
+    made = {}
+    made_path = os.path.join(os.path.dirname(args.results), "makensis.tsv")
+    if os.path.exists(made_path):
+        with open(made_path) as f:
+            for line in f:
+                n_text, seconds = line.split()
+                made[int(n_text)] = float(seconds)
+    w("| Job | Quillon uninstaller | of which appended data | NSIS uninstaller | of which NSIS code | "
+      "makensis, s |")
+    w("|---|---:|---:|---:|---:|---:|")
     for n in ns:
         quillon = os.path.join(args.work, f"quillon-{n}.exe")
         nsis = os.path.join(args.work, f"nsis-uninst-{n}.exe")
@@ -292,6 +306,7 @@ def write_doc(args, results, machine):
             nsis_cells = f"{nsis_total:,} | {nsis_total - nsis_overlay:,}"
         else:
             nsis_cells = "– | –"
+        nsis_cells += f" | {made[n]:.1f}" if n in made else " | –"
         w(f"| W({n:,}) | {q:,} | {q - stub_bytes:,} | {nsis_cells} |")
     w("")
 
@@ -520,32 +535,46 @@ def write_doc(args, results, machine):
             w(f"| Exact reads (`ReadExact`) of that load: calls, ms, share of the load | – | "
               f"{reads:,.0f}, {med(read_us):,.1f}, {med(read_us) / med(loadn):.0%} | "
               f"{reads / load_n:.1f} reads |")
+            qpc = [r["probe"]["qpc"][1] / r["probe"]["qpc"][0] for r in results.select("probe", "shell")
+                   if "qpc" in r.get("probe", {})]
+            if qpc:
+                # Each timed read carries two counter reads of its own inside the load's time.
+                probe_ms = reads * 2 * med(qpc) / 1000
+                w(f"| The same, the probes' own counter reads taken out | – | "
+                  f"{reads:,.0f}, {med(read_us) - probe_ms:,.1f}, "
+                  f"{(med(read_us) - probe_ms) / (med(loadn) - probe_ms):.0%} of {med(loadn) - probe_ms:,.1f} ms | "
+                  f"{(med(loadn) - probe_ms) * 1e3 / load_n:.2f} µs |")
         w(f"| Peak working set | {ws0 / 1024:,.0f} KiB | {wsn / 1024:,.0f} KiB | "
           f"{(wsn - ws0) / load_n:.1f} B |")
         w("")
-        qpc = [r["probe"]["qpc"][1] / r["probe"]["qpc"][0] for r in results.select("probe", "shell")
-               if "qpc" in r.get("probe", {})]
         w("The loader reads the chain straight from the file in small exact reads (a length, then the text, "
-          "per field) with no buffer; the share above is the time spent inside those reads, probe cost "
-          "included" + (f" (about {med(qpc):.2f} µs of QueryPerformanceCounter per read)." if qpc else "."))
+          "per field), with no buffer and no mapping: each is a ReadFile call into Wine. The traced stub "
+          "times every one of them; its two counter reads per call are taken out in the second line.")
         w("")
 
-    # ------------------------------------------------------------ disk
-    if args.disk_results and os.path.exists(args.disk_results):
-        disk = Results(args.disk_results)
-        with open(args.disk_machine) as f:
-            disk_machine = json.load(f)
-        w("## On the disk")
+    # ------------------------------------------------------------ other setups
+    if args.extra:
+        w("## Other setups")
         w("")
-        w(f"The comparison once more, with the tree {disk_machine['tree']} ({disk_machine['reps']} interleaved "
-          f"repetitions, run right after the main run, {disk_machine['date']}). The main run's figures for "
-          "the same n stand beside them.")
+        w("The same comparison once more at one size, right after the main run, with one thing changed. "
+          "The main run's figures for the same n stand beside them.")
         w("")
-        w("| n | Program | Seconds on the disk | µs per item | Seconds in memory (main run) |")
+    for label, results_path, machine_path in args.extra or []:
+        other = Results(results_path)
+        with open(machine_path) as f:
+            other_machine = json.load(f)
+        if label == "disk":
+            w(f"**On the disk:** the tree {other_machine['tree']}; CPU {other_machine['setup']}.")
+        else:
+            w(f"**Other CPU setting:** {other_machine['setup']}; the tree {other_machine['tree']}.")
+        w(f"{other_machine['reps']} interleaved repetitions, {other_machine['date']}, load average "
+          f"{other_machine['load_before']} before and {other_machine['load_after']} after.")
+        w("")
+        w("| n | Program | Seconds in this setup | µs per item | Seconds in the main run |")
         w("|---:|---|---:|---:|---:|")
-        for n in disk.ns():
+        for n in other.ns():
             for program in ("quillon", "raw", "nsis"):
-                rows = disk.select("remove", program, n)
+                rows = other.select("remove", program, n)
                 if not rows:
                     continue
                 secs = [r["seconds"] for r in rows]
@@ -553,14 +582,15 @@ def write_doc(args, results, machine):
                 w(f"| {n:,} | {PROGRAM_LABEL[program]} | {span(secs)} | {med(secs) * 1e6 / rows[0]['items']:.1f} | "
                   f"{span(main_secs) if main_secs else '–'} |")
         w("")
-        w("| n | a/b on the disk | a/c on the disk | a/b in memory | a/c in memory |")
+        w("| n | a/b in this setup | a/c in this setup | a/b in the main run | a/c in the main run |")
         w("|---:|---:|---:|---:|---:|")
-        for n in disk.ns():
-            w(f"| {n:,} | {ratio_cell(disk, n, 'quillon', 'raw')[0]} | {ratio_cell(disk, n, 'quillon', 'nsis')[0]} | "
+        for n in other.ns():
+            w(f"| {n:,} | {ratio_cell(other, n, 'quillon', 'raw')[0]} | {ratio_cell(other, n, 'quillon', 'nsis')[0]} | "
               f"{ratio_cell(results, n, 'quillon', 'raw')[0]} | {ratio_cell(results, n, 'quillon', 'nsis')[0]} |")
         w("")
-        for r in disk.failures():
-            w(f"- failed on the disk: n = {r['n']:,} {r['program']} repetition {r['rep']}: {r.get('left', '')}")
+        for r in other.failures():
+            w(f"- failed: n = {r['n']:,} {r['program']} repetition {r['rep']}: {r.get('left', '')}")
+        w("")
 
     # ------------------------------------------------------------ targets
     w("## Targets")
@@ -586,9 +616,10 @@ def write_doc(args, results, machine):
       "traced stub and the probes per size, default 3), `QUILLON_BENCH_LOAD_N` (default 100000), "
       "`QUILLON_BENCH_LOAD_REPS` (default 5), `QUILLON_BENCH_ABSENT_N` (default 1000), "
       "`QUILLON_BENCH_DISK_N` (the size compared on the disk, default 10000, 0 for none), "
+      "`QUILLON_BENCH_PIN_N` (the size compared with the other CPU setting, default 10000, 0 for none), "
       "`QUILLON_BENCH_TREE_DIR` (where the main run's trees live), `QUILLON_BENCH_SYNC=1` (flush each "
-      "tree to disk before timing), `QUILLON_BENCH_PIN` (a CPU number: Wine's server and every program "
-      "on that CPU only). The CTest test `bench.smoke` runs the whole chain at n = 1,000 with one "
+      "tree to disk before timing), `QUILLON_BENCH_PIN` (the CPU that Wine's server and every program "
+      "run on, default 0; `none` leaves them to the scheduler). The CTest test `bench.smoke` runs the whole chain at n = 1,000 with one "
       "repetition and fails when any program leaves behind something it should have removed, or "
       "removes something unlisted; it judges no timing.")
     w("")
@@ -633,8 +664,8 @@ def main():
     parser.add_argument("--doc")
     parser.add_argument("--check-smoke", action="store_true")
     parser.add_argument("--elapsed", type=int, default=0)
-    parser.add_argument("--disk-results")
-    parser.add_argument("--disk-machine")
+    parser.add_argument("--extra", nargs=3, action="append", metavar=("LABEL", "RESULTS", "MACHINE"),
+                        help="the same comparison in another setup: disk or cpu")
     args = parser.parse_args()
     results = Results(args.results)
     with open(args.machine) as f:

@@ -17,8 +17,9 @@
 #   --load-reps K   QUILLON_BENCH_LOAD_REPS   repetitions of the load test        default 5
 #   --absent-n N    QUILLON_BENCH_ABSENT_N    entries of the run over files already gone (0: none)   default 1000
 #   --disk-n N      QUILLON_BENCH_DISK_N      n of the comparison on a tree on the disk (0: none)    default 10000
+#   --pin-n N       QUILLON_BENCH_PIN_N       n of the comparison with the other CPU setting (0: none) default 10000
 #   --tree-dir DIR  QUILLON_BENCH_TREE_DIR    where the main run's trees live     default: a folder in /dev/shm
-#   --pin CPU       QUILLON_BENCH_PIN         run Wine (server and programs) on this CPU only      default: not pinned
+#   --pin CPU|none  QUILLON_BENCH_PIN         run Wine (server and programs) on this CPU only      default 0
 #   --sync          QUILLON_BENCH_SYNC=1      flush the file system after creating each tree       default: not flushed
 # --smoke runs n = 1,000 with one repetition of everything, checks that every program removed all
 # it should, and writes no document. The exit value is 0 only when every run succeeded.
@@ -37,8 +38,9 @@ load_n=${QUILLON_BENCH_LOAD_N:-100000}
 load_reps=${QUILLON_BENCH_LOAD_REPS:-5}
 absent_n=${QUILLON_BENCH_ABSENT_N:-1000}
 disk_n=${QUILLON_BENCH_DISK_N:-10000}
+pin_n=${QUILLON_BENCH_PIN_N:-10000}
 tree_dir=${QUILLON_BENCH_TREE_DIR:-}
-pin=${QUILLON_BENCH_PIN:-}
+pin=${QUILLON_BENCH_PIN:-0}
 sync=${QUILLON_BENCH_SYNC:-0}
 
 while [ $# -gt 0 ]; do
@@ -54,6 +56,7 @@ while [ $# -gt 0 ]; do
         --load-reps) load_reps=$2; shift 2 ;;
         --absent-n) absent_n=$2; shift 2 ;;
         --disk-n) disk_n=$2; shift 2 ;;
+        --pin-n) pin_n=$2; shift 2 ;;
         --tree-dir) tree_dir=$2; shift 2 ;;
         --pin) pin=$2; shift 2 ;;
         --sync) sync=1; shift ;;
@@ -63,9 +66,12 @@ done
 [ -n "$win32" ] || { echo "usage: run-bench.sh --win32 BUILD_WIN32 [options]" >&2; exit 2; }
 win32=$(cd "$win32" && pwd)
 if [ "$smoke" = 1 ]; then
-    ns=1000; reps=1; trace_reps=1; load_n=1000; load_reps=1; absent_n=100; disk_n=0
+    ns=1000; reps=1; trace_reps=1; load_n=1000; load_reps=1; absent_n=100; disk_n=0; pin_n=0
 fi
 [ -n "$out" ] || out="$win32/bench/run"
+# Pinned by default: with Wine's server and the program on one CPU, each call into the server is
+# a switch on the same CPU instead of a wake-up on the other one, and repetitions scatter far less.
+[ "$pin" != none ] || pin=""
 
 for program in bench/quillon-bench.exe bench/bench-raw-remove.exe bench/bench-probe.exe \
                bench/quillon-stub-traced.exe quillon-stub.exe; do
@@ -108,12 +114,15 @@ if [ -z "$tree_dir" ]; then
 fi
 disk_tree_dir="$win32/wineprefix/drive_c/quillon-bench-disk"
 
-pin_command=()
-setup="not pinned: Wine's server and the programs go wherever the scheduler puts them"
-if [ -n "$pin" ]; then
-    pin_command=(taskset -c "$pin")
-    setup="pinned: Wine's server and every program on CPU $pin (taskset -c $pin)"
-fi
+# set_pin CPU|"": how Wine's server and the programs are scheduled in the next measurement.
+set_pin() {
+    pin_command=()
+    setup="not pinned: Wine's server and the programs go wherever the scheduler puts them"
+    if [ -n "$1" ]; then
+        pin_command=(taskset -c "$1")
+        setup="pinned: Wine's server and every program on CPU $1 (taskset -c $1)"
+    fi
+}
 
 helper=""
 cleanup() {
@@ -144,7 +153,11 @@ measure() {
     if [ -n "$nsis_version" ]; then
         for n in ${sizes//,/ }; do
             echo "== $label: makensis nsis-$n.nsi"
+            local made_start made_end
+            made_start=$(date +%s.%N)
             (cd "$dir/work" && makensis -V1 "nsis-$n.nsi")
+            made_end=$(date +%s.%N)
+            awk -v n="$n" -v a="$made_start" -v b="$made_end" 'BEGIN { printf "%s\t%.1f\n", n, b - a }' >> "$dir/makensis.tsv"
         done
     fi
 
@@ -197,17 +210,26 @@ rm -rf "$out"
 mkdir -p "$out"
 began=$(date +%s)
 status=0
+set_pin "$pin"
 measure main "$tree_dir" "$ns" "$reps" "$trace_reps" "$load_n" "$load_reps" "$absent_n" || status=1
+# The same comparison in the two other setups that move the ratios: the tree on the disk, and the
+# other CPU setting (pinned to CPU 0 when the main run was not pinned, and the reverse).
 if [ "$disk_n" -gt 0 ] && [ "$tree_dir" != "$win32/wineprefix/drive_c/quillon-bench" ]; then
     measure disk "$disk_tree_dir" "$disk_n" "$reps" 0 0 0 0 || status=1
+fi
+if [ "$pin_n" -gt 0 ]; then
+    if [ -n "$pin" ]; then set_pin ""; else set_pin 0; fi
+    measure cpu "$tree_dir" "$pin_n" "$reps" 0 0 0 0 || status=1
 fi
 elapsed=$(( $(date +%s) - began ))
 
 report_args=(--results "$out/main/results.jsonl" --machine "$out/main/machine.json" --work "$out/main/work"
              --stub "$win32/quillon-stub.exe" --map "$win32/src/quillon-stub.map" --elapsed "$elapsed")
-if [ -f "$out/disk/results.jsonl" ]; then
-    report_args+=(--disk-results "$out/disk/results.jsonl" --disk-machine "$out/disk/machine.json")
-fi
+for extra in disk cpu; do
+    if [ -f "$out/$extra/results.jsonl" ]; then
+        report_args+=(--extra "$extra" "$out/$extra/results.jsonl" "$out/$extra/machine.json")
+    fi
+done
 if [ "$smoke" = 1 ]; then
     python3 "$here/report.py" "${report_args[@]}" --check-smoke || status=1
 else

@@ -148,6 +148,7 @@ int Prepare(const Options& options)
         ok = ok && WriteText(WorkPath(options, Numbered("inuse-", n, ".list")), list);
         ok = ok && WriteText(WorkPath(options, Numbered("tree-", n, ".txt")), bench::TreeListing(w));
     }
+    ok = ok && WriteText(WorkPath(options, "tree-bare.txt"), "D app\n"); // the installation folder alone
     for (int n : {0, options.loadN}) {
         quillon::UninstallData data = bench::LoadOnlyData(n);
         ok = ok && WriteUninstaller(options.stub, data, WorkPath(options, Numbered("load-", n, ".exe")));
@@ -276,21 +277,23 @@ public:
 private:
     bool Setup(const Workload& w, bool removal, std::string* error)
     {
-        if (!removal)
-            return bench::CleanTree(w.root, error) && MakeInstallDir(w, error);
-        if (options_.treeHelper.empty())
-            return bench::CleanTree(w.root, error) && bench::CreateTree(w, error);
+        if (options_.treeHelper.empty()) {
+            return bench::CleanTree(w.root, error) &&
+                   (removal ? bench::CreateTree(w, error) : MakeInstallDir(w, error));
+        }
         bench::CleanRegistry();
-        return RequestTree(w, error) && bench::CreateRegistry(error);
+        if (!removal)
+            return RequestTree("tree-bare.txt", error);
+        return RequestTree(Numbered("tree-", w.n, ".txt"), error) && bench::CreateRegistry(error);
     }
 
-    // Asks the tree helper for W(n)'s files and folders and waits for its answer.
-    bool RequestTree(const Workload& w, std::string* error)
+    // Asks the tree helper for the tree of a listing and waits for its answer.
+    bool RequestTree(const std::string& listing, std::string* error)
     {
         std::string request = options_.treeHelper + "\\request";
         std::string done = options_.treeHelper + "\\done";
         DeleteFileA(done.c_str());
-        if (!WriteText(request + ".tmp", Numbered("tree-", w.n, ".txt")) ||
+        if (!WriteText(request + ".tmp", listing) ||
             !MoveFileExA((request + ".tmp").c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING)) {
             *error = "cannot write " + request;
             return false;
