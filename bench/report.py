@@ -51,6 +51,45 @@ def pe_layout(path):
     return sections, header_bytes, len(data), len(data) - end
 
 
+RESOURCE_TYPES = {1: "cursor", 2: "bitmap", 3: "icon images", 4: "menu", 5: "dialogs", 6: "strings",
+                  14: "icon group", 16: "version", 24: "manifest"}
+
+
+def resource_sizes(path):
+    """Bytes of resource data per type, from the PE resource directory: {type name: bytes}."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    optional = pe + 24
+    optional_size, = struct.unpack_from("<H", data, pe + 20)
+    sections_count, = struct.unpack_from("<H", data, pe + 6)
+    rsrc = None
+    for index in range(sections_count):
+        at = optional + optional_size + 40 * index
+        if data[at:at + 8].rstrip(b"\0") == b".rsrc":
+            _vsize, vaddr, _rsize, rptr = struct.unpack_from("<IIII", data, at + 8)
+            rsrc = (vaddr, rptr)
+    if rsrc is None:
+        return {}
+    vaddr, base = rsrc
+    sizes = {}
+
+    def walk(offset, depth, kind):
+        named, ids = struct.unpack_from("<HH", data, base + offset + 12)
+        for entry in range(named + ids):
+            name, target = struct.unpack_from("<II", data, base + offset + 16 + 8 * entry)
+            if depth == 0:
+                kind = RESOURCE_TYPES.get(name, f"type {name}") if not name & 0x80000000 else "named type"
+            if target & 0x80000000:
+                walk(target & 0x7FFFFFFF, depth + 1, kind)
+            else:
+                _rva, size = struct.unpack_from("<II", data, base + target)
+                sizes[kind] = sizes.get(kind, 0) + size
+
+    walk(0, 0, None)
+    return sizes
+
+
 def size_breakdown(path):
     sections, header_bytes, total, overlay = pe_layout(path)
     groups = {"code": 0, "data": 0, "imports": 0, "resources": 0, "headers and relocations": header_bytes}
@@ -262,6 +301,11 @@ def write_doc(args, results, machine):
         w(f"| {name} | {groups[name]:,} |")
     w(f"| **total** | **{total:,}** |")
     w("")
+    resources = resource_sizes(args.stub)
+    if resources:
+        w("Resources: " + ", ".join(f"{name} {size:,} bytes" for name, size in
+                                    sorted(resources.items(), key=lambda item: -item[1])) + ".")
+        w("")
     w("Sections: " + ", ".join(f"`{name}` {vsize:,} used of {rsize:,}" for name, vsize, rsize, _p in sections)
       + " (each section is padded to the 512-byte file alignment).")
     w("")
@@ -284,7 +328,7 @@ def write_doc(args, results, machine):
 
     stub_bytes = total
     w("The whole uninstaller for each job, beside NSIS's uninstaller for the same job (built by `makensis` "
-      "in this run, default compression; NSIS's own code is what its section table covers, its script and "
+      "in this run, default compression; NSIS's program is what its PE sections hold, its script and "
       "strings are appended behind it):")
     w("")
     made = {}
@@ -294,7 +338,7 @@ def write_doc(args, results, machine):
             for line in f:
                 n_text, seconds = line.split()
                 made[int(n_text)] = float(seconds)
-    w("| Job | Quillon uninstaller | of which appended data | NSIS uninstaller | of which NSIS code | "
+    w("| Job | Quillon uninstaller | of which appended data | NSIS uninstaller | of which NSIS's program | "
       "makensis, s |")
     w("|---|---:|---:|---:|---:|---:|")
     for n in ns:
@@ -444,6 +488,21 @@ def write_doc(args, results, machine):
             results.trace("remove", "traced", n, "close_file"))
         w(f"| {n:,} | {protected} | {inuse} | {opens / 1000:,.1f}, {opens / run:.0%} |")
     w("")
+    estimates = []
+    for n in traced_ns:
+        run = med(results.trace("remove", "traced", n, "run"))
+        spent = med(results.trace("remove", "traced", n, "protected_folder"))
+        a, b, c = (results.seconds("remove", p, n) for p in ("quillon", "raw", "nsis"))
+        if run and a and b:
+            rest = med(a) * (1 - spent / run)
+            text = f"n = {n:,}: {rest:.2f} s, a/b {rest / med(b):.2f}"
+            if c:
+                text += f", a/c {rest / med(c):.2f}"
+            estimates.append(text)
+    if estimates:
+        w("An estimate, not a measurement: a's median with the protected-folder tests' share of the traced run "
+          "taken out, as if the protected set were worked out once per run: " + "; ".join(estimates) + ".")
+        w("")
     shell = results.select("probe", "shell")
     if shell:
         def probe_cost(name):
