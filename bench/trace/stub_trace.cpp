@@ -2,8 +2,8 @@
 //
 // The traced stub links the very objects of the shipping stub; the linker's --wrap option sends
 // the calls that cross from one object to another through these wrappers instead: the load, each
-// removal pass, the protected-folder test, the loader's exact reads and the file opens of the
-// in-use test. Each wrapper counts its calls and adds up the ticks spent inside, and the wrapper
+// removal pass, the protected-folder test, the loader's exact reads, the file opens of the in-use
+// test, the message boxes and the tear-down. Each wrapper counts its calls and adds up the ticks spent inside, and the wrapper
 // of FinalizeRun writes the totals as "name calls microseconds" lines to the file named by the
 // environment variable QUILLON_BENCH_TRACE. Nothing here is part of the stub that ships; it links
 // without a C runtime, like the stub itself.
@@ -25,12 +25,15 @@ enum Probe {
     PROBE_READ_EXACT,
     PROBE_OPEN_FILE,
     PROBE_CLOSE_FILE,
+    PROBE_SHOW_MESSAGE,
+    PROBE_DRAIN_MESSAGES,
+    PROBE_FREE_DATA,
     PROBE_COUNT,
 };
 
 const char* const ProbeNames[PROBE_COUNT] = {
     "load", "files", "patterns", "group_files", "groups", "empty_folders", "registry",
-    "protected_folder", "read_exact", "open_file", "close_file",
+    "protected_folder", "read_exact", "open_file", "close_file", "show_message", "drain_messages", "free_data",
 };
 
 struct ProbeTotals {
@@ -114,6 +117,9 @@ int __real__Z9ReadExactPvS_m(HANDLE file, void* destination, DWORD count);
 HANDLE __real__Z16OpenExistingFilePKc8OpenMode(const char* path, OpenMode mode);
 void __real__Z9CloseFilePv(HANDLE file);
 void __real__Z11FinalizeRunv();
+int __real__Z11ShowMessagePKcj(const char* text, UINT style);
+void __real__Z13DrainMessagesv();
+void __real__Z17FreeUninstallDatav();
 
 bool __wrap__Z17LoadUninstallDatav()
 {
@@ -180,6 +186,24 @@ void __wrap__Z9CloseFilePv(HANDLE file)
 {
     Timed timed(PROBE_CLOSE_FILE);
     __real__Z9CloseFilePv(file);
+}
+
+int __wrap__Z11ShowMessagePKcj(const char* text, UINT style)
+{
+    Timed timed(PROBE_SHOW_MESSAGE);
+    return __real__Z11ShowMessagePKcj(text, style);
+}
+
+void __wrap__Z13DrainMessagesv()
+{
+    Timed timed(PROBE_DRAIN_MESSAGES);
+    __real__Z13DrainMessagesv();
+}
+
+void __wrap__Z17FreeUninstallDatav()
+{
+    Timed timed(PROBE_FREE_DATA);
+    __real__Z17FreeUninstallDatav();
 }
 
 void __wrap__Z11FinalizeRunv()
