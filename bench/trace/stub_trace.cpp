@@ -3,9 +3,9 @@
 // The traced stub links the very objects of the shipping stub; the linker's --wrap option sends
 // the calls that cross from one object to another through these wrappers instead: the load, each
 // removal pass, the protected-folder test, the loader's exact reads, the file opens of the in-use
-// test, the message boxes and the tear-down. Each wrapper counts its calls and adds up the ticks spent inside, and the wrapper
-// of FinalizeRun writes the totals as "name calls microseconds" lines to the file named by the
-// environment variable QUILLON_BENCH_TRACE. Nothing here is part of the stub that ships; it links
+// test, the message boxes and the tear-down. Each wrapper counts its calls and adds up the ticks
+// spent inside, and the wrapper of FinalizeRun writes the totals as "name calls microseconds"
+// lines to the file named by the environment variable QUILLON_BENCH_TRACE. Nothing here is part of the stub that ships; it links
 // without a C runtime, like the stub itself.
 #include <windows.h>
 
