@@ -5,8 +5,8 @@
 // removal pass, the protected-folder test, the loader's exact reads, the file opens of the in-use
 // test, the message boxes and the tear-down. Each wrapper counts its calls and adds up the ticks
 // spent inside, and the wrapper of FinalizeRun writes the totals as "name calls microseconds"
-// lines to the file named by the environment variable QUILLON_BENCH_TRACE. Nothing here is part of the stub that ships; it links
-// without a C runtime, like the stub itself.
+// lines to the file named by the environment variable QUILLON_BENCH_TRACE. Nothing here is part
+// of the stub that ships; it links without a C runtime, like the stub itself.
 #include <windows.h>
 
 #include "data/file_io.h"
