@@ -103,14 +103,21 @@ protected:
 
 // --- Order -----------------------------------------------------------------------------------
 
+// The entries carry FILE_FONT, which keeps them out of the empty-folder pass that follows: only
+// the file pass's own order can remove a folder here.
 TEST_F(FilePass, AFolderListedBeforeItsFilesGoesInTheSamePass)
 {
-    ASSERT_TRUE(CreateDirectoryA(App("sub").c_str(), nullptr));
-    qt::WriteTextFile(qt::Join(App("sub"), "a.txt"), "a");
-    qt::WriteTextFile(qt::Join(App("sub"), "b.txt"), "b");
-    Pack({{".\\sub", "", 0}, {".\\sub", "a.txt", 0}, {".\\sub", "b.txt", 0}});
+    for (const char* sub : {"early", "late"}) {
+        ASSERT_TRUE(CreateDirectoryA(App(sub).c_str(), nullptr));
+        qt::WriteTextFile(qt::Join(App(sub), "a.txt"), "a");
+        qt::WriteTextFile(qt::Join(App(sub), "b.txt"), "b");
+    }
+    Pack({{".\\early", "", FILE_FONT}, {".\\early", "a.txt", FILE_FONT}, {".\\early", "b.txt", FILE_FONT},
+          {".\\late", "a.txt", FILE_FONT}, {".\\late", "b.txt", FILE_FONT}, {".\\late", "", FILE_FONT}});
     EXPECT_EQ(0u, RunSilently());
-    EXPECT_FALSE(qt::FolderExists(App("sub")));
+    EXPECT_FALSE(qt::FolderExists(App("early")));
+    EXPECT_TRUE(qt::FolderExists(App("late"))) << "tried before its files were gone";
+    EXPECT_FALSE(qt::FileExists(qt::Join(App("late"), "a.txt")));
     EXPECT_TRUE(qt::FileExists(exe_)) << "/S leaves the uninstaller";
 }
 

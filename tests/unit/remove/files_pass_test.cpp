@@ -250,6 +250,40 @@ TEST_F(FilePassTest, AFileInUseIsLeftInPlaceAndKeepsItsLastSharedReference)
     qt::RemoveTree(folder);
 }
 
+// A value too large for a count is no count: nothing is lowered, and the question decides.
+TEST_F(FilePassTest, ASharedDllValueLargerThanACountIsLeftAsItIsAndTheQuestionComes)
+{
+    std::string folder = qt::FreshFolder("unit-files-bigcount");
+    SetInstallDir(folder);
+    std::string path = qt::Join(folder, "big.dll");
+    qt::WriteTextFile(path, "dll");
+    const BYTE data[8] = {1, 0, 0, 0, 1, 0, 0, 0};
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, SharedDllsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &key, nullptr));
+    RegSetValueExA(key, path.c_str(), 0, REG_BINARY, data, sizeof data);
+    SetMessages(qt::StandardMessages());
+    SetFiles({{".", "big.dll", FILE_SHARED_DLL}});
+    {
+        qt::BoxWatcher watcher(IDNO);
+        RemoveFiles();
+        std::vector<qt::Box> seen = watcher.Seen();
+        ASSERT_EQ(1u, seen.size());
+        EXPECT_EQ("SH:" + path, seen[0].text);
+    }
+    EXPECT_TRUE(qt::FileExists(path));
+    BYTE read[16] = {};
+    DWORD size = sizeof read;
+    DWORD type = 0;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, path.c_str(), nullptr, &type, read, &size));
+    EXPECT_EQ(DWORD(REG_BINARY), type);
+    EXPECT_EQ(8u, size);
+    EXPECT_EQ(0, memcmp(data, read, sizeof data));
+    RegDeleteValueA(key, path.c_str());
+    RegCloseKey(key);
+    qt::RemoveTree(folder);
+}
+
 struct PolicyCase {
     int policy;
     BYTE flags;
