@@ -238,6 +238,7 @@ def write_doc(args, results, machine):
     w("| | |")
     w("|---|---|")
     w(f"| Date | {machine['date']} |")
+    w(f"| Source | {machine.get('source', 'unknown')} |")
     w(f"| CPUs (`nproc`) | {machine['nproc']} |")
     w(f"| CPU | {machine['cpu']} |")
     w(f"| Wine | {machine['wine']} |")

@@ -195,6 +195,7 @@ measure() {
  "makensis": "$nsis_version",
  "kernel": "$(uname -r)",
  "date": "$(date -u '+%Y-%m-%d %H:%M UTC')",
+ "source": "$source",
  "setup": "$setup",
  "tree": "$tree_text",
  "load_before": "$load_before",
@@ -205,6 +206,13 @@ measure() {
 EOF
     return $status
 }
+
+# The source the build came from: the commit, and whether the work tree differed from it.
+source="not a git work tree"
+if commit=$(git -C "$repo" rev-parse --short HEAD 2>/dev/null); then
+    source="commit $commit"
+    [ -z "$(git -C "$repo" status --porcelain --untracked-files=no 2>/dev/null)" ] || source="$source with uncommitted changes"
+fi
 
 rm -rf "$out"
 mkdir -p "$out"
