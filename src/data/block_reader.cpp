@@ -25,14 +25,13 @@ void ReadBlockBytes(BlockReader* reader, void* destination, DWORD count)
     reader->Remaining -= count;
 }
 
-static DWORD ReadBlockNumber(BlockReader* reader, DWORD size)
+DWORD ReadBlockNumber(BlockReader* reader, DWORD size)
 {
     BYTE bytes[4] = {0, 0, 0, 0};
     ReadBlockBytes(reader, bytes, size);
     return LoadLittleEndian32(bytes);
 }
 
-DWORD ReadBlockU8(BlockReader* reader) { return ReadBlockNumber(reader, 1); }
 DWORD ReadBlockU16(BlockReader* reader) { return ReadBlockNumber(reader, 2); }
 DWORD ReadBlockU32(BlockReader* reader) { return ReadBlockNumber(reader, 4); }
 

@@ -11,7 +11,7 @@ struct BlockReader {
 };
 
 void BeginBlockRead(BlockReader* reader, HANDLE file, DWORD bodyLength);
-DWORD ReadBlockU8(BlockReader* reader);
+DWORD ReadBlockNumber(BlockReader* reader, DWORD size); // 1 to 4 bytes, little-endian
 DWORD ReadBlockU16(BlockReader* reader);
 DWORD ReadBlockU32(BlockReader* reader);
 void ReadBlockBytes(BlockReader* reader, void* destination, DWORD count); // zeros what it cannot read

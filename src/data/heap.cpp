@@ -18,7 +18,6 @@ void HeapBlockFree(void* block)
 
 void HeapCompactNow()
 {
-    // Hands unused pages back and coalesces free blocks before the one retry.
-    SetProcessWorkingSetSize(GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
+    // Coalesces free blocks and hands unused pages back before the one retry.
     HeapCompact(GetProcessHeap(), 0);
 }

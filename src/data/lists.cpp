@@ -14,62 +14,60 @@
 #include "messages.h"
 #include "text.h"
 
+#include <stddef.h>
+
 enum ListKind { LIST_FILES, LIST_FOLDER_GROUPS, LIST_REGISTRY };
 
+// How each list lies on disk and in memory. Every record keeps its text pointers side by side and
+// one number (flags, parent levels or root) that is read before or after the texts.
 struct ListShape {
-    DWORD SmallestEntry; // bytes on disk of an entry with empty texts
-    DWORD WorkingSize;   // bytes for the entry's texts with their NULs
-    DWORD RecordSize;    // fixed fields in memory, before the texts
-    DWORD TextCount;
+    BYTE SmallestEntry; // bytes on disk of an entry with empty texts
+    BYTE TextCount;
+    BYTE RecordSize;    // fixed fields in memory, before the texts
+    BYTE FirstTextAt;   // offset of the first text pointer in the record
+    BYTE NumberAt;      // offset of the number in the record
+    BYTE NumberBytes;   // its size on disk
+    bool NumberFirst;   // read before the texts (else after them)
+    WORD WorkingSize;   // bytes for the entry's texts with their NULs
 };
 
 static const ListShape ListShapes[] = {
-    {2 + 2 + 1, FILE_ENTRY_TEXT_SIZE, sizeof(FileEntry), 2},
-    {1 + 2 + 2 + 2, FOLDER_GROUP_TEXT_SIZE, sizeof(FolderGroupEntry), 3},
-    {4 + 2, REGISTRY_ENTRY_TEXT_SIZE, sizeof(RegistryEntry), 1},
+    {2 + 2 + 1, 2, sizeof(FileEntry), offsetof(FileEntry, Folder), offsetof(FileEntry, Flags), 1, false,
+     FILE_ENTRY_TEXT_SIZE},
+    {1 + 2 + 2 + 2, 3, sizeof(FolderGroupEntry), offsetof(FolderGroupEntry, Folder),
+     offsetof(FolderGroupEntry, ParentLevels), 1, true, FOLDER_GROUP_TEXT_SIZE},
+    {4 + 2, 1, sizeof(RegistryEntry), offsetof(RegistryEntry, KeyPath), offsetof(RegistryEntry, Root), 4, true,
+     REGISTRY_ENTRY_TEXT_SIZE},
 };
 
-// Appends one text to the working buffer, behind the previous text and its NUL.
-static bool ReadEntryText(BlockReader* reader, char* working, DWORD size, DWORD* used)
-{
-    DWORD length = ReadBlockU16(reader);
-    if (*used + length + 1 > size)
-        return false;
-    ReadBlockBytes(reader, working + *used, length);
-    working[*used + length] = '\0';
-    *used += length + 1;
-    return true;
-}
+// The number is stored whole into a 32-bit slot: the flags byte of a file entry sits at the start
+// of the record's last four bytes, which are its own (the rest is padding).
+static_assert(offsetof(FileEntry, Flags) + 4 <= sizeof(FileEntry), "the flags slot holds four bytes");
+static_assert(offsetof(FolderGroupEntry, SecondFolder) == offsetof(FolderGroupEntry, Folder) + sizeof(char*) &&
+                  offsetof(FolderGroupEntry, FileName) == offsetof(FolderGroupEntry, Folder) + 2 * sizeof(char*) &&
+                  offsetof(FileEntry, FileName) == offsetof(FileEntry, Folder) + sizeof(char*),
+              "text pointers lie side by side");
 
-// Points texts[0..count) at the NUL-separated texts that start at area.
-static void SplitTexts(char* area, char** texts[], DWORD count)
-{
-    for (DWORD index = 0; index < count; ++index) {
-        *texts[index] = area;
-        area += TextLength(area) + 1;
-    }
-}
+struct ListSlot {
+    void*** List;
+    DWORD* Count;
+};
 
-static void ListOf(ListKind kind, void**** list, DWORD** count)
+static ListSlot ListOf(ListKind kind)
 {
-    if (kind == LIST_FILES) {
-        *list = reinterpret_cast<void***>(&TheRun.FileList);
-        *count = &TheRun.FileCount;
-    } else if (kind == LIST_FOLDER_GROUPS) {
-        *list = reinterpret_cast<void***>(&TheRun.FolderGroupList);
-        *count = &TheRun.FolderGroupCount;
-    } else {
-        *list = reinterpret_cast<void***>(&TheRun.RegistryList);
-        *count = &TheRun.RegistryCount;
-    }
+    if (kind == LIST_FILES)
+        return {reinterpret_cast<void***>(&TheRun.FileList), &TheRun.FileCount};
+    if (kind == LIST_FOLDER_GROUPS)
+        return {reinterpret_cast<void***>(&TheRun.FolderGroupList), &TheRun.FolderGroupCount};
+    return {reinterpret_cast<void***>(&TheRun.RegistryList), &TheRun.RegistryCount};
 }
 
 static int ReadListBlock(HANDLE file, DWORD bodyLength, ListKind kind)
 {
     const ListShape& shape = ListShapes[kind];
-    void*** list;
-    DWORD* count;
-    ListOf(kind, &list, &count);
+    ListSlot slot = ListOf(kind);
+    void*** list = slot.List;
+    DWORD* count = slot.Count;
 
     BlockReader reader;
     BeginBlockRead(&reader, file, bodyLength);
@@ -91,45 +89,33 @@ static int ReadListBlock(HANDLE file, DWORD bodyLength, ListKind kind)
     DWORD done = 0;
     for (; done < added; ++done) {
         FillBytes(working, 0, shape.WorkingSize);
+        DWORD number = shape.NumberFirst ? ReadBlockNumber(&reader, shape.NumberBytes) : 0;
+        // Each text goes behind the previous one and its NUL.
         DWORD used = 0;
-        DWORD number = 0;
-        bool fitted = true;
-        if (kind == LIST_FOLDER_GROUPS)
-            number = ReadBlockU8(&reader);
-        else if (kind == LIST_REGISTRY)
-            number = ReadBlockU32(&reader);
-        for (DWORD text = 0; text < shape.TextCount && fitted; ++text)
-            fitted = ReadEntryText(&reader, working, shape.WorkingSize, &used);
-        if (kind == LIST_FILES)
-            number = ReadBlockU8(&reader);
-        if (!fitted) {
-            error = ERR_READ;
-            break;
+        for (DWORD text = 0; text < shape.TextCount && error == 0; ++text) {
+            DWORD length = ReadBlockU16(&reader);
+            if (used + length + 1 > shape.WorkingSize)
+                error = ERR_READ;
+            else
+                ReadBlockBytes(&reader, working + used, length);
+            used += length + 1;
         }
-
+        if (!shape.NumberFirst)
+            number = ReadBlockNumber(&reader, shape.NumberBytes);
         BYTE* record = nullptr;
-        if (!MemAllocZeroed(shape.RecordSize + used, &record)) {
+        if (error == 0 && !MemAllocZeroed(shape.RecordSize + used, &record))
             error = ERR_NO_MEMORY;
+        if (error != 0)
             break;
-        }
+
         char* area = reinterpret_cast<char*>(record + shape.RecordSize);
         CopyBytes(area, working, used);
-        if (kind == LIST_FILES) {
-            FileEntry* entry = reinterpret_cast<FileEntry*>(record);
-            char** texts[] = {&entry->Folder, &entry->FileName};
-            SplitTexts(area, texts, 2);
-            entry->Flags = static_cast<BYTE>(number);
-        } else if (kind == LIST_FOLDER_GROUPS) {
-            FolderGroupEntry* entry = reinterpret_cast<FolderGroupEntry*>(record);
-            char** texts[] = {&entry->Folder, &entry->SecondFolder, &entry->FileName};
-            SplitTexts(area, texts, 3);
-            entry->ParentLevels = number;
-        } else {
-            RegistryEntry* entry = reinterpret_cast<RegistryEntry*>(record);
-            char** texts[] = {&entry->KeyPath};
-            SplitTexts(area, texts, 1);
-            entry->Root = number;
+        char** texts = reinterpret_cast<char**>(record + shape.FirstTextAt);
+        for (DWORD text = 0; text < shape.TextCount; ++text) {
+            texts[text] = area;
+            area += TextLength(area) + 1;
         }
+        *reinterpret_cast<DWORD*>(record + shape.NumberAt) = number;
         (*list)[*count + done] = record;
     }
     MemRelease(&working);
@@ -149,13 +135,11 @@ int ReadRegistryBlock(HANDLE file, DWORD bodyLength) { return ReadListBlock(file
 
 static void FreeList(ListKind kind)
 {
-    void*** list;
-    DWORD* count;
-    ListOf(kind, &list, &count);
-    for (DWORD index = 0; index < *count; ++index)
-        MemRelease(&(*list)[index]);
-    MemRelease(list);
-    *count = 0;
+    ListSlot slot = ListOf(kind);
+    for (DWORD index = 0; index < *slot.Count; ++index)
+        MemRelease(&(*slot.List)[index]);
+    MemRelease(slot.List);
+    *slot.Count = 0;
 }
 
 void FreeFileList() { FreeList(LIST_FILES); }

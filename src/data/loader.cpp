@@ -14,16 +14,18 @@
 #include "messages.h"
 #include "text.h"
 
-// The stub's marker record. The stamp after linking writes the stub's size into the last four
-// bytes; volatile keeps the compiler from taking the built-in zero for the value.
-extern "C" volatile const unsigned char DataOffsetRecord[DATA_OFFSET_RECORD_SIZE] = {
+// The stub's marker record, in read-only data. The stamp after linking writes the stub's size
+// into the last four bytes; the reads go through a volatile pointer so that the compiler never
+// takes the built-in zero for the value.
+extern "C" const unsigned char DataOffsetRecord[DATA_OFFSET_RECORD_SIZE] = {
     'w', 'w', 'g', 'T', ')', 'H', 0, 0, 0, 0};
 
 DWORD GetDataOffset()
 {
+    const volatile unsigned char* record = DataOffsetRecord;
     BYTE field[4];
     for (int index = 0; index < 4; ++index)
-        field[index] = DataOffsetRecord[DATA_MARKER_LENGTH + index];
+        field[index] = record[DATA_MARKER_LENGTH + index];
     return LoadLittleEndian32(field);
 }
 

@@ -12,7 +12,7 @@
 enum { ERR_NO_MEMORY = MSG_NO_MEMORY, ERR_READ = MSG_READ_ERROR };
 
 // The 10-byte marker record of the stub's data; the packer stamps the offset into it.
-extern "C" volatile const unsigned char DataOffsetRecord[DATA_OFFSET_RECORD_SIZE];
+extern "C" const unsigned char DataOffsetRecord[DATA_OFFSET_RECORD_SIZE];
 DWORD GetDataOffset();
 
 bool LoadUninstallData();
