@@ -25,6 +25,7 @@ trap stop_wine EXIT
 if [ ! -f "$WINEPREFIX/.quillon-ready" ]; then
     echo "== Creating the demo's Wine prefix (once, about 20 seconds)"
     wineboot -i >/dev/null 2>&1 || true
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     wineserver -w
     touch "$WINEPREFIX/.quillon-ready"
 fi
