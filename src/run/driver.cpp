@@ -28,7 +28,9 @@ static int Confirm()
     if (answer != IDOK)
         return answer;
     while (AnyFileInUse()) {
-        if (ShowMessage(GetMessageText(0, MSG_FILES_IN_USE), MB_RETRYCANCEL | MB_ICONINFORMATION) == IDCANCEL)
+        // A box that cannot be shown (0) ends like Cancel: testing again would never end.
+        int pressed = ShowMessage(GetMessageText(0, MSG_FILES_IN_USE), MB_RETRYCANCEL | MB_ICONINFORMATION);
+        if (pressed == IDCANCEL || pressed == 0)
             return IDCANCEL;
     }
     return IDOK;
