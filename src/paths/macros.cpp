@@ -21,42 +21,41 @@
 // expansion that does not fit is cut at its end.
 enum { MACRO_SCRATCH_SIZE = 65500 };
 
-// Sources other than a shell folder; a row's non-negative source is a CSIDL number.
+// Sources other than a folder number (FOLDER_ or CSIDL); a row's non-negative source is one.
 enum {
-    SOURCE_WINDOWS = -1,
-    SOURCE_SYSTEM = -2,
-    SOURCE_TEMP = -3,
-    SOURCE_COMMON_FILES = -4,
-    SOURCE_PROGRAM_FILES = -5,
-    SOURCE_INSTALL_DIR = -6,
-    SOURCE_ALL_USERS_DIR = -7, // the parent of the common documents folder
+    SOURCE_TEMP = -1,
+    SOURCE_COMMON_FILES = -2,
+    SOURCE_PROGRAM_FILES = -3,
+    SOURCE_INSTALL_DIR = -4,
+    SOURCE_ALL_USERS_DIR = -5, // the parent of the common documents folder
 };
 
-// The macro names, one per row of MacroRows and in the same order, closed by an empty name.
-static const char MacroNames[] = "#Windows#\0#System#\0#TempDir#\0#CommonFiles#\0#Program Files#\0"
-                                 "#MyDocuments#\0#Desktop#\0#AppData#\0#LocalAppData#\0#AllUsersAppData#\0"
-                                 "#AllUsersDocuments#\0#AllUsersDesktop#\0#UserDir#\0#AllUsersDir#\0"
-                                 "#InstallDir#\0";
+// The macro names without their opening '#', one per row of MacroRows and in the same order,
+// closed by an empty name.
+static const char MacroNames[] = "Windows#\0System#\0TempDir#\0CommonFiles#\0Program Files#\0"
+                                 "MyDocuments#\0Desktop#\0AppData#\0LocalAppData#\0AllUsersAppData#\0"
+                                 "AllUsersDocuments#\0AllUsersDesktop#\0UserDir#\0AllUsersDir#\0"
+                                 "InstallDir#\0";
 
-// What a fallback appends; the 9x line appends it from the row's Offset9x on.
+// What a fallback appends, as offsets into one text: the NT line appends the whole suffix, the 9x
+// line a shorter one (without the leading backslash or "Local Settings").
+static constexpr char MacroSuffixes[] = "\\Local Settings\\Application Data\0\\All Users\\Application Data\0"
+                                        "\\All Users\\Documents\0\\All Users\\Desktop\0\\All Users";
 enum {
-    SUFFIX_NONE,
-    SUFFIX_APPLICATION_DATA,
-    SUFFIX_LOCAL_APPLICATION_DATA,
-    SUFFIX_ALL_USERS_APPLICATION_DATA,
-    SUFFIX_ALL_USERS_DOCUMENTS,
-    SUFFIX_ALL_USERS_DESKTOP,
-    SUFFIX_ALL_USERS,
+    SUFFIX_LOCAL_APPLICATION_DATA = 0,
+    SUFFIX_APPLICATION_DATA = 15,
+    SUFFIX_NONE = 32,
+    SUFFIX_ALL_USERS_APPLICATION_DATA = 33,
+    SUFFIX_ALL_USERS_DOCUMENTS = 61,
+    SUFFIX_ALL_USERS_DESKTOP = 82,
+    SUFFIX_ALL_USERS = 101,
 };
-static const char* const MacroSuffixes[] = {
-    "",
-    "\\Application Data",
-    "\\Local Settings\\Application Data",
-    "\\All Users\\Application Data",
-    "\\All Users\\Documents",
-    "\\All Users\\Desktop",
-    "\\All Users",
-};
+static_assert(MacroSuffixes[SUFFIX_APPLICATION_DATA + 1] == 'A' && MacroSuffixes[SUFFIX_NONE] == '\0' &&
+                  MacroSuffixes[SUFFIX_ALL_USERS_APPLICATION_DATA + 11] == 'A' &&
+                  MacroSuffixes[SUFFIX_ALL_USERS_DOCUMENTS + 11] == 'D' &&
+                  MacroSuffixes[SUFFIX_ALL_USERS_DESKTOP + 11] == 'D' && MacroSuffixes[SUFFIX_ALL_USERS + 1] == 'A' &&
+                  MacroSuffixes[SUFFIX_ALL_USERS - 1] == '\0',
+              "suffix offsets");
 
 // How the NT line replaces a shell folder it could not find: the AppData folder with its last
 // parts replaced by the suffix, or else the Windows folder's "Profiles" folder and the suffix.
@@ -72,32 +71,32 @@ struct MacroRow {
     signed char Source;
     BYTE Fallback;
     BYTE Suffix;
-    BYTE Offset9x;
+    BYTE Suffix9x;
 };
 
 static const MacroRow MacroRows[] = {
-    {SOURCE_WINDOWS, FALLBACK_NONE, SUFFIX_NONE, 0},
-    {SOURCE_SYSTEM, FALLBACK_NONE, SUFFIX_NONE, 0},
-    {SOURCE_TEMP, FALLBACK_NONE, SUFFIX_NONE, 0},
-    {SOURCE_COMMON_FILES, FALLBACK_NONE, SUFFIX_NONE, 0},
-    {SOURCE_PROGRAM_FILES, FALLBACK_NONE, SUFFIX_NONE, 0},
-    {CSIDL_PERSONAL, FALLBACK_NONE, SUFFIX_NONE, 0},
-    {CSIDL_DESKTOPDIRECTORY, FALLBACK_NONE, SUFFIX_NONE, 0},
-    {CSIDL_APPDATA, FALLBACK_PROFILE, SUFFIX_APPLICATION_DATA, 1},
-    {CSIDL_LOCAL_APPDATA, FALLBACK_LAST_PART, SUFFIX_LOCAL_APPLICATION_DATA, 16}, // "Application Data"
-    {CSIDL_COMMON_APPDATA, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS_APPLICATION_DATA, 1},
-    {CSIDL_COMMON_DOCUMENTS, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS_DOCUMENTS, 1},
-    {CSIDL_COMMON_DESKTOPDIRECTORY, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS_DESKTOP, 1},
-    {CSIDL_PROFILE, FALLBACK_USER_DIR, SUFFIX_NONE, 0}, // 9x: the Windows folder itself
-    {SOURCE_ALL_USERS_DIR, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS, 1},
-    {SOURCE_INSTALL_DIR, FALLBACK_NONE, SUFFIX_NONE, 0},
+    {FOLDER_WINDOWS, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
+    {FOLDER_SYSTEM, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
+    {SOURCE_TEMP, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
+    {SOURCE_COMMON_FILES, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
+    {SOURCE_PROGRAM_FILES, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
+    {CSIDL_PERSONAL, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
+    {CSIDL_DESKTOPDIRECTORY, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
+    {CSIDL_APPDATA, FALLBACK_PROFILE, SUFFIX_APPLICATION_DATA, SUFFIX_APPLICATION_DATA + 1},
+    {CSIDL_LOCAL_APPDATA, FALLBACK_LAST_PART, SUFFIX_LOCAL_APPLICATION_DATA, SUFFIX_APPLICATION_DATA + 1},
+    {CSIDL_COMMON_APPDATA, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS_APPLICATION_DATA,
+     SUFFIX_ALL_USERS_APPLICATION_DATA + 1},
+    {CSIDL_COMMON_DOCUMENTS, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS_DOCUMENTS, SUFFIX_ALL_USERS_DOCUMENTS + 1},
+    {CSIDL_COMMON_DESKTOPDIRECTORY, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS_DESKTOP, SUFFIX_ALL_USERS_DESKTOP + 1},
+    {CSIDL_PROFILE, FALLBACK_USER_DIR, SUFFIX_NONE, SUFFIX_NONE}, // 9x: the Windows folder itself
+    {SOURCE_ALL_USERS_DIR, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS, SUFFIX_ALL_USERS + 1},
+    {SOURCE_INSTALL_DIR, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
 };
 
 // The Windows folder, a backslash and suffix.
 static bool WindowsFolderWith(char* folder, const char* suffix)
 {
-    return PathLengthFits(GetWindowsDirectoryA(folder, MAX_PATH)) && AddTrailingBackslash(folder, MACRO_BUFFER_SIZE) &&
-           AppendText(folder, MACRO_BUFFER_SIZE, suffix);
+    return GetFolderPath(folder, FOLDER_WINDOWS) && AppendToPath(folder, MACRO_BUFFER_SIZE, suffix);
 }
 
 static bool ReadProgramFolder(bool commonFiles, char* folder)
@@ -109,8 +108,7 @@ static bool ReadProgramFolder(bool commonFiles, char* folder)
     if (commonFiles && ReadPathValue(key, COMMON_FILES_VALUE, folder)) {
         found = true;
     } else if (ReadPathValue(key, PROGRAM_FILES_VALUE, folder)) {
-        found = !commonFiles ||
-                (AddTrailingBackslash(folder, MACRO_BUFFER_SIZE) && AppendText(folder, MACRO_BUFFER_SIZE, "Common Files"));
+        found = !commonFiles || AppendToPath(folder, MACRO_BUFFER_SIZE, "Common Files");
     } else {
         // The key names neither folder: Common Files then names nothing, Program Files keeps its token.
         folder[0] = '\0';
@@ -136,10 +134,6 @@ static bool FindAllUsersDir(char* folder)
 static bool FindPrimary(const MacroRow* row, char* folder)
 {
     switch (row->Source) {
-    case SOURCE_WINDOWS:
-        return WindowsFolderWith(folder, "");
-    case SOURCE_SYSTEM:
-        return PathLengthFits(GetSystemDirectoryA(folder, MAX_PATH));
     case SOURCE_TEMP:
         return PathLengthFits(GetTempPathA(MAX_PATH, folder));
     case SOURCE_COMMON_FILES:
@@ -150,7 +144,7 @@ static bool FindPrimary(const MacroRow* row, char* folder)
     case SOURCE_ALL_USERS_DIR:
         return FindAllUsersDir(folder);
     default:
-        return GetShellFolderPath(folder, row->Source);
+        return GetFolderPath(folder, row->Source);
     }
 }
 
@@ -167,24 +161,24 @@ static bool CutLastParts(char* folder, int parts)
 
 static bool FindFallback(const MacroRow* row, char* folder)
 {
-    const char* suffix = MacroSuffixes[row->Suffix];
+    const char* suffix = MacroSuffixes + row->Suffix;
     if (!TheRun.IsNT)
-        return WindowsFolderWith(folder, suffix + row->Offset9x);
+        return WindowsFolderWith(folder, MacroSuffixes + row->Suffix9x);
     int parts = row->Fallback == FALLBACK_USER_DIR ? 1 : row->Fallback - FALLBACK_PROFILE;
     if (parts != 0 && GetShellFolderPath(folder, CSIDL_APPDATA) && CutLastParts(folder, parts) &&
         AppendText(folder, MACRO_BUFFER_SIZE, suffix))
         return true;
     if (row->Fallback == FALLBACK_USER_DIR)
         return CopyText(folder, MACRO_BUFFER_SIZE, "c:\\");
-    return WindowsFolderWith(folder, "Profiles") &&
-           (parts == 2 || AppendText(folder, MACRO_BUFFER_SIZE, "\\Administrator")) &&
+    // The all-users suffixes sit beside "Administrator", not in it.
+    return WindowsFolderWith(folder, "Profiles\\Administrator") && (parts != 2 || CutLastParts(folder, 1)) &&
            AppendText(folder, MACRO_BUFFER_SIZE, suffix);
 }
 
 void ResolveMacro(char* buffer)
 {
     const MacroRow* row = MacroRows;
-    for (const char* name = MacroNames; !TextEqualsNoCase(buffer, name); name += TextLength(name) + 1, ++row) {
+    for (const char* name = MacroNames; !TextEqualsNoCase(buffer + 1, name); name += TextLength(name) + 1, ++row) {
         if (*name == '\0') {
             buffer[0] = '\0';
             return;

@@ -1,20 +1,22 @@
-// Trailing-backslash helpers. A drive root ("C:\") is the one folder whose backslash belongs to
-// its name, so stripping leaves any path of three characters or fewer alone.
+// Path and command-line helpers. A drive root ("C:\") is the one folder whose backslash belongs
+// to its name, so stripping leaves any path of three characters or fewer alone.
 #include "path_helpers.h"
 
+#include <stdarg.h>
+
+#include "shell_folders.h"
 #include "../data/format.h"
 #include "../data/text.h"
 
 bool AddTrailingBackslash(char* path, DWORD capacity)
 {
     DWORD length = TextLength(path);
-    if (length == 0 || path[length - 1] == '\\')
-        return true;
-    if (length + 2 > capacity)
-        return false;
-    path[length] = '\\';
-    path[length + 1] = '\0';
-    return true;
+    return length == 0 || path[length - 1] == '\\' || AppendChar(path, capacity, '\\');
+}
+
+bool AppendToPath(char* path, DWORD capacity, const char* name)
+{
+    return AddTrailingBackslash(path, capacity) && AppendText(path, capacity, name);
 }
 
 void StripTrailingBackslash(char* path)
@@ -24,12 +26,34 @@ void StripTrailingBackslash(char* path)
         path[length - 1] = '\0';
 }
 
+bool ComposeText(char* text, DWORD capacity, const char* format, ...)
+{
+    va_list texts;
+    va_start(texts, format);
+    text[0] = '\0';
+    bool fits = true;
+    for (; fits && *format != '\0'; ++format) {
+        if (format[0] == '%' && format[1] == 's')
+            fits = AppendText(text, capacity, va_arg(texts, const char*)), ++format;
+        else
+            fits = AppendChar(text, capacity, *format);
+    }
+    va_end(texts);
+    return fits;
+}
+
 bool GetSystemFilePath(char* path, const char* name)
 {
-    UINT length = GetSystemDirectoryA(path, PATH_SIZE);
-    if (length == 0 || length >= PATH_SIZE)
-        return false;
-    return AddTrailingBackslash(path, PATH_SIZE) && AppendText(path, PATH_SIZE, name);
+    return GetFolderPath(path, FOLDER_SYSTEM) && AppendToPath(path, PATH_SIZE, name);
+}
+
+bool GetFolderPath(char* path, int folder)
+{
+    if (folder == FOLDER_WINDOWS)
+        return PathLengthFits(GetWindowsDirectoryA(path, PATH_SIZE));
+    if (folder == FOLDER_SYSTEM)
+        return PathLengthFits(GetSystemDirectoryA(path, PATH_SIZE));
+    return GetShellFolderPath(path, folder);
 }
 
 const char PROGRAM_FILES_VALUE[] = "ProgramFilesDir";

@@ -8,23 +8,20 @@
 #include <shlobj.h>
 
 #include "path_helpers.h"
-#include "shell_folders.h"
 #include "../data/format.h"
 #include "../data/text.h"
 #include "../run/run_context.h"
 
-// Each row is a CSIDL number with flags; the Windows and System folders come from their own calls.
+// Each row is a FOLDER_ or CSIDL number with flags.
 enum {
-    PROTECT_CSIDL = 0x3F,
+    PROTECT_FOLDER = 0x3F,
     PROTECT_NT_ONLY = 0x40,      // the all-users folders, which the 9x line does not have
     PROTECT_QUICK_LAUNCH = 0x80, // the folder's Quick Launch subfolder is protected too
-    PROTECT_WINDOWS = 0x3F,
-    PROTECT_SYSTEM = 0x3E,
 };
 
 static const BYTE ProtectedRows[] = {
-    PROTECT_WINDOWS,
-    PROTECT_SYSTEM,
+    FOLDER_WINDOWS,
+    FOLDER_SYSTEM,
     CSIDL_DESKTOP,
     CSIDL_DESKTOPDIRECTORY,
     CSIDL_COMMON_DESKTOPDIRECTORY | PROTECT_NT_ONLY,
@@ -44,20 +41,13 @@ static bool MatchesProtectedFolder(const char* path)
 {
     char folder[PATH_SIZE];
     for (BYTE row : ProtectedRows) {
-        bool found;
-        if (row == PROTECT_WINDOWS)
-            found = PathLengthFits(GetWindowsDirectoryA(folder, PATH_SIZE));
-        else if (row == PROTECT_SYSTEM)
-            found = PathLengthFits(GetSystemDirectoryA(folder, PATH_SIZE));
-        else
-            found = (TheRun.IsNT || !(row & PROTECT_NT_ONLY)) && GetShellFolderPath(folder, row & PROTECT_CSIDL);
-        if (!found)
+        if ((!TheRun.IsNT && (row & PROTECT_NT_ONLY)) || !GetFolderPath(folder, row & PROTECT_FOLDER))
             continue;
         StripTrailingBackslash(folder);
         if (TextEqualsNoCase(path, folder))
             return true;
-        if ((row & PROTECT_QUICK_LAUNCH) && AddTrailingBackslash(folder, PATH_SIZE) &&
-            AppendText(folder, PATH_SIZE, "Microsoft\\Internet Explorer\\Quick Launch") &&
+        if ((row & PROTECT_QUICK_LAUNCH) &&
+            AppendToPath(folder, PATH_SIZE, "Microsoft\\Internet Explorer\\Quick Launch") &&
             TextEqualsNoCase(path, folder))
             return true;
     }

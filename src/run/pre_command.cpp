@@ -75,10 +75,8 @@ void RunPreUninstallCommand()
     }
     if (line == nullptr) {
         line = TheRun.TargetPath;
-        bool fits = CopyText(line, PATH_SIZE, command[0] == '"' ? "\"" : "") &&
-                    AppendText(line, PATH_SIZE, TheRun.InstallDir) && AddTrailingBackslash(line, PATH_SIZE) &&
-                    AppendText(line, PATH_SIZE, body);
-        if (!fits)
+        if (!ComposeText(line, PATH_SIZE, command[0] == '"' ? "\"%s" : "%s", TheRun.InstallDir) ||
+            !AppendToPath(line, PATH_SIZE, body))
             line = nullptr;
     }
     if (line != nullptr) {

@@ -65,28 +65,9 @@ const char BatchAccessList[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;WD)";
 
 typedef BOOL(WINAPI* ConvertSddlProc)(const char*, DWORD, PSECURITY_DESCRIPTOR*, ULONG*);
 
-// Copies format into text with each "%s" replaced by the next of paths; false when it does not fit.
-static bool ComposeText(char* text, DWORD capacity, const char* format, const char* const* paths)
-{
-    text[0] = '\0';
-    for (; *format != '\0'; ++format) {
-        bool fits;
-        if (format[0] == '%' && format[1] == 's') {
-            fits = AppendText(text, capacity, *paths++);
-            ++format;
-        } else {
-            fits = AppendChar(text, capacity, *format);
-        }
-        if (!fits)
-            return false;
-    }
-    return true;
-}
-
 HANDLE CreateTempBatch(char* path, const char* nameFormat)
 {
-    DWORD length = GetTempPathA(PATH_SIZE, path);
-    if (length == 0 || length >= PATH_SIZE || !AddTrailingBackslash(path, PATH_SIZE))
+    if (!PathLengthFits(GetTempPathA(PATH_SIZE, path)) || !AddTrailingBackslash(path, PATH_SIZE))
         return INVALID_HANDLE_VALUE;
     DWORD folderLength = TextLength(path);
 
@@ -124,8 +105,8 @@ void StartSelfRemoval()
     char text[BATCH_TEXT_SIZE];
 
     StripTrailingBackslash(TheRun.InstallDir);
-    DWORD length = GetModuleFileNameA(TheRun.ModuleInstance, TheRun.TargetPath, PATH_SIZE);
-    if (length == 0 || length >= PATH_SIZE || !GetInterpreterFolder(folder) || !GetInterpreterPath(interpreter))
+    if (!PathLengthFits(GetModuleFileNameA(TheRun.ModuleInstance, TheRun.TargetPath, PATH_SIZE)) ||
+        !GetInterpreterFolder(folder) || !GetInterpreterPath(interpreter))
         return;
     // The interpreter inherits this folder, which is neither the uninstaller's nor the user's.
     SetCurrentDirectoryA(folder);
@@ -133,9 +114,9 @@ void StartSelfRemoval()
     HANDLE batch = CreateTempBatch(batchPath, "delme%d.bat");
     if (batch == INVALID_HANDLE_VALUE)
         return;
-    const char* paths[] = {TheRun.TargetPath, TheRun.TargetPath, folder, TheRun.InstallDir, batchPath};
     bool written = false;
-    if (ComposeText(text, sizeof text, BatchFormat, paths)) {
+    if (ComposeText(text, sizeof text, BatchFormat, TheRun.TargetPath, TheRun.TargetPath, folder, TheRun.InstallDir,
+                    batchPath)) {
         CharToOemA(text, text);
         DWORD size = TextLength(text);
         DWORD wrote = 0;
@@ -144,22 +125,11 @@ void StartSelfRemoval()
     CloseHandle(batch);
 
     // A partial batch could end inside a path and delete another file: only a whole one runs.
-    if (written) {
-        written = CopyText(text, sizeof text, TheRun.IsNT ? "cmd.exe /C \"" : "command.com /C \"") &&
-                  AppendText(text, sizeof text, batchPath) && AppendChar(text, sizeof text, '"');
-    }
-    if (written) {
-        STARTUPINFOA startup;
-        FillBytes(&startup, 0, sizeof startup);
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_HIDE;
-        PROCESS_INFORMATION started;
-        if (CreateProcessA(interpreter, text, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-            CloseHandle(started.hThread);
-            CloseHandle(started.hProcess);
-            return;
-        }
+    HANDLE process;
+    if (written && ComposeText(text, sizeof text, "%s /C \"%s\"", GetInterpreterName(), batchPath) &&
+        CreateProgramProcess(interpreter, text, true, false, &process)) {
+        CloseHandle(process);
+        return;
     }
     DeleteFileA(batchPath);
 }

@@ -11,6 +11,7 @@
 
 #include "../data/format.h"
 #include "../data/text.h"
+#include "../paths/path_helpers.h"
 
 enum { DOCUMENT_BUFFER_SIZE = 520 };
 
@@ -34,9 +35,10 @@ LONG ReadClassesRootDefault(HKEY root, const char* keyPath, char* buffer)
     LONG result = RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE, &key);
     if (result != ERROR_SUCCESS)
         return result;
-    LONG size = PATH_SIZE;
-    if (RegQueryValueA(key, nullptr, buffer, &size) != ERROR_SUCCESS || size <= 0 || size > PATH_SIZE ||
-        buffer[size - 1] != '\0')
+    // The unnamed value, read as RegQueryValueA reads it but through the call the registry pass uses.
+    DWORD size = PATH_SIZE;
+    if (RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+        size == 0 || size > PATH_SIZE || buffer[size - 1] != '\0')
         buffer[0] = '\0';
     RegCloseKey(key);
     return ERROR_SUCCESS;
@@ -46,8 +48,6 @@ void OpenDocument(const char* target, const char* extension)
 {
     char folder[DOCUMENT_BUFFER_SIZE];
     char command[DOCUMENT_BUFFER_SIZE];
-    FillBytes(folder, 0, sizeof folder);
-    FillBytes(command, 0, sizeof command);
 
     const char* directory = nullptr;
     if (!TextStartsWithNoCase(target, "http://") && !TextStartsWithNoCase(target, "https://") &&
@@ -71,6 +71,6 @@ void OpenDocument(const char* target, const char* extension)
         placeholder = FindText(command, "%1");
     if (placeholder != nullptr)
         *placeholder = '\0';
-    if (AppendChar(command, sizeof command, ' ') && AppendText(command, sizeof command, target))
-        WinExec(command, SW_SHOW);
+    if (ComposeText(folder, sizeof folder, "%s %s", command, target))
+        WinExec(folder, SW_SHOW);
 }

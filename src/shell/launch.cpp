@@ -21,10 +21,16 @@ enum {
     LAUNCH_WAIT_STEP_MS = 200,
 };
 
+static const char InterpreterNT[] = "cmd.exe";
+
+const char* GetInterpreterName()
+{
+    return TheRun.IsNT ? InterpreterNT : "command.com";
+}
+
 bool GetInterpreterFolder(char* folder)
 {
-    UINT length = TheRun.IsNT ? GetSystemDirectoryA(folder, PATH_SIZE) : GetWindowsDirectoryA(folder, PATH_SIZE);
-    if (length == 0 || length >= PATH_SIZE)
+    if (!GetFolderPath(folder, TheRun.IsNT ? FOLDER_SYSTEM : FOLDER_WINDOWS))
         return false;
     StripTrailingBackslash(folder);
     return true;
@@ -32,8 +38,22 @@ bool GetInterpreterFolder(char* folder)
 
 bool GetInterpreterPath(char* path)
 {
-    return GetInterpreterFolder(path) && AddTrailingBackslash(path, PATH_SIZE) &&
-           AppendText(path, PATH_SIZE, TheRun.IsNT ? "cmd.exe" : "command.com");
+    return GetInterpreterFolder(path) && AppendToPath(path, PATH_SIZE, GetInterpreterName());
+}
+
+bool CreateProgramProcess(const char* application, char* commandLine, bool hidden, bool inherit, HANDLE* process)
+{
+    STARTUPINFOA startup;
+    FillBytes(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = hidden ? STARTF_USESHOWWINDOW : 0; // wShowWindow stays SW_HIDE
+    PROCESS_INFORMATION started;
+    if (!CreateProcessA(application, commandLine, nullptr, nullptr, inherit, inherit ? NORMAL_PRIORITY_CLASS : 0,
+                        nullptr, nullptr, &startup, &started))
+        return false;
+    CloseHandle(started.hThread);
+    *process = started.hProcess;
+    return true;
 }
 
 bool StartProgram(const char* program, const char* arguments, HANDLE* process)
@@ -44,25 +64,15 @@ bool StartProgram(const char* program, const char* arguments, HANDLE* process)
     char folder[PATH_SIZE];
 
     // The command line keeps the name as given; the interpreter itself is named by full path.
-    const char* application = nullptr;
-    bool hidden = TextEqualsNoCase(program, "cmd.exe");
-    bool fits;
-    if (hidden) {
-        fits = GetInterpreterPath(interpreter) && CopyText(commandLine, sizeof commandLine, program);
-        application = interpreter;
-    } else {
-        fits = CopyText(commandLine, sizeof commandLine, "\"") && AppendText(commandLine, sizeof commandLine, program) &&
-               AppendChar(commandLine, sizeof commandLine, '"');
-    }
-    if (arguments != nullptr && arguments[0] != '\0')
-        fits = fits && AppendChar(commandLine, sizeof commandLine, ' ') &&
-               AppendText(commandLine, sizeof commandLine, arguments);
-    if (!fits || !CopyText(folder, sizeof folder, program))
+    bool hidden = TextEqualsNoCase(program, InterpreterNT);
+    const char* quote = hidden ? "" : "\"";
+    if (!ComposeText(commandLine, sizeof commandLine, arguments != nullptr && arguments[0] != '\0' ? "%s%s%s %s" : "%s%s%s",
+                     quote, program, quote, arguments) ||
+        !CopyText(folder, sizeof folder, program) || (hidden && !GetInterpreterPath(interpreter)))
         return false;
 
     // Without a saved directory there is nothing to go back to: the start then stays where it is.
-    DWORD savedLength = GetCurrentDirectoryA(sizeof savedDirectory, savedDirectory);
-    bool moved = savedLength != 0 && savedLength < sizeof savedDirectory;
+    bool moved = PathLengthFits(GetCurrentDirectoryA(sizeof savedDirectory, savedDirectory));
     char* lastBackslash = FindLastChar(folder, '\\');
     if (moved && lastBackslash != nullptr) {
         // A program in a drive root runs in that root, not in the drive's current directory.
@@ -71,24 +81,10 @@ bool StartProgram(const char* program, const char* arguments, HANDLE* process)
         *lastBackslash = '\0';
         SetCurrentDirectoryA(folder);
     }
-
-    STARTUPINFOA startup;
-    FillBytes(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    if (hidden) {
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_HIDE;
-    }
-    PROCESS_INFORMATION started;
-    BOOL created = CreateProcessA(application, commandLine, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
-                                  nullptr, &startup, &started);
+    bool created = CreateProgramProcess(hidden ? interpreter : nullptr, commandLine, hidden, true, process);
     if (moved)
         SetCurrentDirectoryA(savedDirectory);
-    if (!created)
-        return false;
-    CloseHandle(started.hThread);
-    *process = started.hProcess;
-    return true;
+    return created;
 }
 
 // Tested on the process handle, not on the exit code: a program that really ends with 259

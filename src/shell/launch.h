@@ -12,3 +12,10 @@ bool IsProcessRunning(HANDLE process);
 // has no trailing backslash. False when the folder cannot be had or the path does not fit.
 bool GetInterpreterFolder(char* folder);
 bool GetInterpreterPath(char* path);
+// The interpreter's own name: "cmd.exe" or "command.com".
+const char* GetInterpreterName();
+
+// Creates the process for commandLine (CreateProcessA may write to it), application naming the
+// file to run (null: the line's first word), hidden or shown as the program chooses. The
+// pre-uninstall command inherits the handles and normal priority; the self-removal batch neither.
+bool CreateProgramProcess(const char* application, char* commandLine, bool hidden, bool inherit, HANDLE* process);
