@@ -16,9 +16,10 @@ enum { MAIN_WINDOW_WIDTH = 320, MAIN_WINDOW_HEIGHT = 200 };
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_DESTROY)
-        PostQuitMessage(0);
-    return DefWindowProcA(window, message, wParam, lParam);
+    if (message != WM_DESTROY)
+        return DefWindowProcA(window, message, wParam, lParam);
+    PostQuitMessage(0);
+    return 0; // the customary answer to WM_DESTROY
 }
 
 bool RegisterMainWindowClass()
@@ -37,8 +38,8 @@ bool RegisterMainWindowClass()
 // Centred on the screen; on a screen smaller than the window the corner stays on it.
 static int CentredOrigin(int screenSize, int windowSize)
 {
-    int origin = (screenSize - windowSize) / 2;
-    return origin < 0 ? 0 : origin;
+    int spare = screenSize - windowSize;
+    return spare > 0 ? spare / 2 : 0;
 }
 
 bool CreateMainWindow()

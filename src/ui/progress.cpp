@@ -3,7 +3,8 @@
 // The removal passes run on the only thread, so the dialog is painted and moved only when a pass
 // hands control to the pump. That happens when the whole-percent position changes, so a pass over
 // many entries pays for at most one bar update and one pump per percent. The dialog swallows every
-// command: Enter, Escape and the close box must not end it while the passes are still at work.
+// command (see StubDialogProc): Enter, Escape and the close box must not end it while the passes
+// are still at work.
 #include "progress.h"
 
 #include <windows.h>
@@ -15,24 +16,10 @@
 #include "../data/messages.h"
 #include "../run/run_context.h"
 
-static INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM)
-{
-    if (message == WM_INITDIALOG) {
-        NormalizeDialogFont(dialog);
-        SetWindowTextA(dialog, GetMessageText(0, MSG_TITLE));
-        return TRUE;
-    }
-    if (message == WM_COMMAND) {
-        SetWindowLongA(dialog, DWL_MSGRESULT, 1);
-        return TRUE;
-    }
-    return FALSE;
-}
-
 bool OpenProgressDialog()
 {
     TheRun.ProgressDialog =
-        CreateDialogParamA(TheRun.ModuleInstance, MAKEINTRESOURCEA(IDD_PROGRESS), TheRun.MainWindow, ProgressDialogProc, 0);
+        CreateDialogParamA(TheRun.ModuleInstance, MAKEINTRESOURCEA(IDD_PROGRESS), TheRun.MainWindow, StubDialogProc, 0);
     if (TheRun.ProgressDialog == nullptr)
         return false;
     TheRun.ProgressBar = GetDlgItem(TheRun.ProgressDialog, IDC_PROGRESS);
@@ -71,9 +58,9 @@ void CloseProgressDialog()
 void PumpPendingMessages()
 {
     MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE)) {
-        if (!GetMessageA(&message, nullptr, 0, 0))
-            continue; // a quit message here is dropped; only the final drain ends on one
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT)
+            continue; // dropped here; only the final drain ends on one
         if (TheRun.ProgressDialog != nullptr && IsDialogMessageA(TheRun.ProgressDialog, &message))
             continue;
         TranslateMessage(&message);

@@ -1,5 +1,6 @@
 // The modal question asked before a read-only file is deleted.
 //
+// The dialog procedure is the one both dialogs share (StubDialogProc), given the question.
 // The four answers are the button ids themselves; whatever else ends the dialog (Escape and the
 // close box give IDCANCEL) comes back as it is, and the file pass takes it as No. When the data
 // has no text for the question there is nothing to ask, and read-only files go without asking.
@@ -12,25 +13,6 @@
 #include "../data/messages.h"
 #include "../run/run_context.h"
 
-static INT_PTR CALLBACK ReadOnlyPromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_INITDIALOG) {
-        NormalizeDialogFont(dialog);
-        SetWindowTextA(dialog, GetMessageText(0, MSG_TITLE));
-        SetDlgItemTextA(dialog, IDC_TEXT, reinterpret_cast<const char*>(lParam));
-        SetDlgItemTextA(dialog, IDYES, GetMessageText(0, MSG_YES));
-        SetDlgItemTextA(dialog, IDNO, GetMessageText(0, MSG_NO));
-        SetDlgItemTextA(dialog, IDC_YES_TO_ALL, GetMessageText(0, MSG_YES_TO_ALL));
-        SetDlgItemTextA(dialog, IDC_NO_TO_ALL, GetMessageText(0, MSG_NO_TO_ALL));
-        return TRUE;
-    }
-    if (message == WM_COMMAND) {
-        EndDialog(dialog, LOWORD(wParam));
-        return TRUE;
-    }
-    return FALSE;
-}
-
 int ShowReadOnlyPrompt(const char* path)
 {
     char* text = nullptr;
@@ -40,7 +22,7 @@ int ShowReadOnlyPrompt(const char* path)
     int answer = IDC_YES_TO_ALL;
     if (text[0] != '\0') {
         answer = static_cast<int>(DialogBoxParamA(TheRun.ModuleInstance, MAKEINTRESOURCEA(IDD_READONLY_PROMPT),
-                                                  TheRun.MainWindow, ReadOnlyPromptProc, reinterpret_cast<LPARAM>(text)));
+                                                  TheRun.MainWindow, StubDialogProc, reinterpret_cast<LPARAM>(text)));
         if (answer == -1)
             answer = IDNO;
     }
