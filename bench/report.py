@@ -307,11 +307,26 @@ def write_doc(args, results, machine):
         w("Resources: " + ", ".join(f"{name} {size:,} bytes" for name, size in
                                     sorted(resources.items(), key=lambda item: -item[1])) + ".")
         w("")
-    w("Sections: " + ", ".join(f"`{name}` {vsize:,} used of {rsize:,}" for name, vsize, rsize, _p in sections)
+    w("Sections: " + ", ".join(f"`{name}` {vsize:,} used of {rsize:,}" if rsize else
+                               f"`{name}` {vsize:,} in memory only" for name, vsize, rsize, _p in sections)
       + " (each section is padded to the 512-byte file alignment).")
     w("")
     if args.map and os.path.exists(args.map):
         modules = map_modules(args.map)
+        note = "from the linker map (`quillon-stub.map`, bytes before alignment)"
+        if not any(name.startswith("src/") for name in modules) and args.module_map and os.path.exists(
+                args.module_map):
+            # A link-time optimised stub's map shows one merged object; the traced stub links the
+            # same objects' ordinary code without it, module by module.
+            merged = sum(parts.get(".text", 0) for parts in modules.values())
+            modules = {name: parts for name, parts in map_modules(args.module_map).items()
+                       if "stub_trace" not in name}
+            ordinary = sum(parts.get(".text", 0) for parts in modules.values())
+            note = ("from the map of the traced stub, which links the same objects' ordinary code without "
+                    "link-time optimisation (the stub's own map shows one merged object). These figures "
+                    f"add up to {ordinary:,} bytes of code against the {merged:,} that the optimised link "
+                    "keeps, so they tell where the bytes come from rather than exactly what each module "
+                    "costs in the stub")
         rows = []
         for module, parts in modules.items():
             code = parts.get(".text", 0)
@@ -319,7 +334,7 @@ def write_doc(args, results, machine):
             if code or data:
                 rows.append((code, data, module))
         rows.sort(reverse=True)
-        w("What each module adds, from the linker map (`quillon-stub.map`, bytes before alignment):")
+        w(f"What each module adds, {note}:")
         w("")
         w("| Module | Code | Data |")
         w("|---|---:|---:|")
@@ -721,6 +736,7 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--stub", required=True)
     parser.add_argument("--map")
+    parser.add_argument("--module-map", help="map of the traced stub, for modules when the stub's map is merged")
     parser.add_argument("--doc")
     parser.add_argument("--check-smoke", action="store_true")
     parser.add_argument("--elapsed", type=int, default=0)

@@ -232,7 +232,8 @@ fi
 elapsed=$(( $(date +%s) - began ))
 
 report_args=(--results "$out/main/results.jsonl" --machine "$out/main/machine.json" --work "$out/main/work"
-             --stub "$win32/quillon-stub.exe" --map "$win32/src/quillon-stub.map" --elapsed "$elapsed")
+             --stub "$win32/quillon-stub.exe" --map "$win32/src/quillon-stub.map"
+             --module-map "$win32/bench/quillon-stub-traced.map" --elapsed "$elapsed")
 for extra in disk cpu; do
     if [ -f "$out/$extra/results.jsonl" ]; then
         report_args+=(--extra "$extra" "$out/$extra/results.jsonl" "$out/$extra/machine.json")
