@@ -192,9 +192,10 @@ void ResolveMacro(char* buffer)
     CopyText(buffer, MACRO_BUFFER_SIZE, folder);
 }
 
+// Puts count characters of text, or all of it up to its NUL, into the scratch area while it has room.
 static void PutText(char* scratch, DWORD* at, const char* text, DWORD count)
 {
-    for (; count != 0 && *at < MACRO_SCRATCH_SIZE - 1; --count)
+    for (; count != 0 && *text != '\0' && *at < MACRO_SCRATCH_SIZE - 1; --count)
         scratch[(*at)++] = *text++;
 }
 
@@ -210,7 +211,7 @@ DWORD ExpandMacros(char* destination, const char* source, DWORD size)
             const char* open = FindChar(read, '#');
             const char* close = open != nullptr ? FindChar(open + 1, '#') : nullptr;
             if (close == nullptr) {
-                PutText(scratch, &at, read, TextLength(read)); // a lone '#' stays as written
+                PutText(scratch, &at, read, MAXDWORD); // a lone '#' stays as written
                 break;
             }
             PutText(scratch, &at, read, open - read);
@@ -224,7 +225,7 @@ DWORD ExpandMacros(char* destination, const char* source, DWORD size)
                 folder[tokenLength] = '\0';
                 ResolveMacro(folder);
             }
-            PutText(scratch, &at, folder, TextLength(folder));
+            PutText(scratch, &at, folder, MAXDWORD);
             read = close + 1;
         }
         expansion = scratch;

@@ -42,6 +42,7 @@ enum {
     BATCH_LAST_NUMBER = 998,
     BATCH_NAME_SIZE = 1025, // wsprintfA writes at most 1,024 characters and the NUL
     BATCH_TEXT_SIZE = 2048, // the text below with five paths of 259 characters fits
+    BATCH_TRIES = 60,       // the length of the counter that ends the tries
     SDDL_REVISION_ONE = 1,
 };
 
@@ -52,7 +53,7 @@ static const char BatchFormat[] =
     "del \"%s\"\r\n"
     "if not exist \"%s\" goto Done\r\n"
     "set Q=%Q%x\r\n"
-    "if \"%Q%\"==\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\" goto Done\r\n"
+    "if \"%Q%\"==\"%s\" goto Done\r\n"
     "\"%s\\ping.exe\" -n 2 127.0.0.1 >nul\r\n"
     "goto Repeat\r\n"
     ":Done\r\n"
@@ -114,9 +115,12 @@ void StartSelfRemoval()
     HANDLE batch = CreateTempBatch(batchPath, "delme%d.bat");
     if (batch == INVALID_HANDLE_VALUE)
         return;
+    char lastCount[BATCH_TRIES + 1]; // built here rather than held as 60 bytes of text
+    FillBytes(lastCount, 'x', BATCH_TRIES);
+    lastCount[BATCH_TRIES] = '\0';
     bool written = false;
-    if (ComposeText(text, sizeof text, BatchFormat, TheRun.TargetPath, TheRun.TargetPath, folder, TheRun.InstallDir,
-                    batchPath)) {
+    if (ComposeText(text, sizeof text, BatchFormat, TheRun.TargetPath, TheRun.TargetPath, lastCount, folder,
+                    TheRun.InstallDir, batchPath)) {
         CharToOemA(text, text);
         DWORD size = TextLength(text);
         DWORD wrote = 0;
