@@ -13,6 +13,7 @@
 #include "../data/text.h"
 #include "../paths/path_helpers.h"
 #include "../run/run_context.h"
+#include "../shell/launch.h"
 
 enum {
     COM_COMMAND_LINE_SIZE = 520,
@@ -84,61 +85,42 @@ asm(".section .text$CallGuarded,\"x\"\n"
 static bool RunRegistrationTool(const char* path)
 {
     char tool[PATH_SIZE];
-    if (!GetSystemFilePath(tool, "regsvr32.exe"))
-        return false;
     char* commandLine = nullptr;
-    if (!MemAllocZeroed(COM_COMMAND_LINE_SIZE, &commandLine))
+    if (!GetSystemFilePath(tool, "regsvr32.exe") || !MemAllocZeroed(COM_COMMAND_LINE_SIZE, &commandLine))
         return false;
-    bool started = false;
-    if (CopyText(commandLine, COM_COMMAND_LINE_SIZE, "regsvr32 /u /s \"") &&
-        AppendText(commandLine, COM_COMMAND_LINE_SIZE, path) && AppendChar(commandLine, COM_COMMAND_LINE_SIZE, '"')) {
-        STARTUPINFOA startup;
-        FillBytes(&startup, 0, sizeof startup);
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process;
-        started = CreateProcessA(tool, commandLine, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                                 &startup, &process) != 0;
-        if (started) {
-            // A wait on the handle, not on the exit code: a process may well end with code 259.
-            WaitForSingleObject(process.hProcess, INFINITE);
-            CloseHandle(process.hThread);
-            CloseHandle(process.hProcess);
-        }
+    HANDLE process;
+    bool started = ComposeText(commandLine, COM_COMMAND_LINE_SIZE, "regsvr32 /u /s \"%s\"", path) &&
+                   CreateProgramProcess(tool, commandLine, false, true, &process);
+    if (started) {
+        // A wait on the handle, not on the exit code: a process may well end with code 259.
+        WaitForSingleObject(process, INFINITE);
+        CloseHandle(process);
     }
     MemRelease(&commandLine);
     return started;
 }
 
-// Where the run has narrowed the DLL search to the system folder, the server is loaded with its
-// own folder searched too, so that it still finds the DLLs it ships beside itself.
-static HMODULE LoadServer(const char* path)
-{
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (kernel != nullptr && GetProcAddress(kernel, "SetDefaultDllDirectories") != nullptr)
-        return LoadLibraryExA(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-    return LoadLibraryA(path);
-}
-
-// Loads the server with its folder as the current directory and calls its DllUnregisterServer.
-static void CallUnregisterInProcess(const char* path)
+// Loads the server at its full path with its folder as the current directory and calls its
+// DllUnregisterServer. Where the run has narrowed the DLL search to the system folder, the
+// server's own folder is searched too, so that it still finds the DLLs it ships beside itself.
+static void CallUnregisterInProcess(char* path, char* fileName)
 {
     char savedDirectory[PATH_SIZE];
     DWORD length = GetCurrentDirectoryA(PATH_SIZE, savedDirectory);
     if (length == 0 || length >= PATH_SIZE)
         savedDirectory[0] = '\0';
-    StripTrailingBackslash(savedDirectory);
 
     // The folder keeps its backslash, so that a server in a drive root makes the root current.
-    char serverFolder[PATH_SIZE];
-    CopyText(serverFolder, PATH_SIZE, path);
-    char* lastBackslash = FindLastChar(serverFolder, '\\');
-    if (lastBackslash != nullptr) {
-        lastBackslash[1] = '\0';
-        SetCurrentDirectoryA(serverFolder);
-    }
+    char first = *fileName;
+    *fileName = '\0';
+    SetCurrentDirectoryA(path);
+    *fileName = first;
 
-    HMODULE server = LoadServer(path);
-    if (reinterpret_cast<UINT_PTR>(server) >= 32) {
+    DWORD flags = 0;
+    if (GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories") != nullptr)
+        flags = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+    HMODULE server = LoadLibraryExA(path, nullptr, flags);
+    if (server != nullptr) {
         FARPROC unregister = GetProcAddress(server, "DllUnregisterServer");
         if (unregister != nullptr)
             CallGuarded(unregister, reinterpret_cast<void*>(GuardHandler));
@@ -154,10 +136,13 @@ void UnregisterComServer()
     // The server is named by its full path: a bare or relative name would otherwise go through
     // the DLL search (and regsvr32's), which may find a system DLL of the same name.
     char path[PATH_SIZE];
-    DWORD length = GetFullPathNameA(TheRun.TargetPath, PATH_SIZE, path, nullptr);
+    char* fileName = nullptr;
+    DWORD length = GetFullPathNameA(TheRun.TargetPath, PATH_SIZE, path, &fileName);
     if (length != 0 && length < PATH_SIZE) {
+        if (fileName == nullptr)
+            fileName = path + length; // a path that ends in a backslash is its own folder
         if (!TheRun.IsVistaOrLater || !RunRegistrationTool(path))
-            CallUnregisterInProcess(path);
+            CallUnregisterInProcess(path, fileName);
     }
     SetErrorMode(previousMode);
 }

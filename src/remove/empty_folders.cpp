@@ -13,7 +13,6 @@
 #include "../paths/path_helpers.h"
 #include "../paths/protected_folders.h"
 #include "../run/run_context.h"
-#include "../ui/progress.h"
 
 void PruneEmptyFolders()
 {
@@ -34,30 +33,18 @@ void PruneEmptyFolders()
         if (entry->Flags & FILE_FONT)
             continue;
         BuildEntryPath(entry); // an entry whose path does not fit leaves TargetPath empty
-        bool climb = true;
-        if (entry->FileName[0] != '\0') {
-            char* last = FindLastChar(target, '\\');
-            climb = last != nullptr;
-            if (climb)
-                *last = '\0';
-        }
-        if (climb) {
+        // A file entry climbs from its folder, a folder entry from the folder itself.
+        if (entry->FileName[0] == '\0' || CutToParent(target)) {
             StripTrailingBackslash(target);
             if (!TextEqualsNoCase(target, lastPruned)) {
-                bool first = true;
-                while (!IsProtectedFolder(target) && RemoveDirectoryA(target)) {
+                for (bool first = true; !IsProtectedFolder(target) && RemoveDirectoryA(target); first = false) {
                     if (first)
                         CopyText(lastPruned, PATH_SIZE, target);
-                    first = false;
-                    char* last = FindLastChar(target, '\\');
-                    if (last == nullptr)
+                    if (!CutToParent(target))
                         break;
-                    *last = '\0';
                 }
             }
         }
-        if (TheRun.StepTotal != 0)
-            SetProgress((offset + index) * 100 / TheRun.StepTotal);
+        ReportRemovalStep(offset + index);
     }
-    AddTrailingBackslash(installDir, PATH_SIZE);
 }

@@ -22,27 +22,39 @@
 #include "../ui/progress.h"
 #include "../ui/readonly_prompt.h"
 
-static const char SharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+static const char SharedDllsName[] = "SharedDLLs"; // below the CurrentVersion key
 
 void BuildEntryPath(const FileEntry* entry)
 {
     char* target = TheRun.TargetPath;
     const char* folder = entry->Folder;
-    bool fitted;
+    const char* rest = "";
     if (folder[0] == '.') {
         // Only ".\rest" keeps its rest: "." and "..\x" both stand for InstallDir itself.
-        fitted = CopyText(target, PATH_SIZE, TheRun.InstallDir);
         if (folder[1] == '\\')
-            fitted = fitted && AppendText(target, PATH_SIZE, folder + 2);
-    } else {
-        fitted = CopyText(target, PATH_SIZE, folder);
+            rest = folder + 2;
+        folder = TheRun.InstallDir;
     }
-    if (entry->FileName[0] != '\0') {
-        fitted = fitted && AddTrailingBackslash(target, PATH_SIZE) &&
-                 AppendText(target, PATH_SIZE, entry->FileName);
-    }
+    bool fitted = CopyText(target, PATH_SIZE, folder) && AppendText(target, PATH_SIZE, rest);
+    if (entry->FileName[0] != '\0')
+        fitted = fitted && AppendToPath(target, PATH_SIZE, entry->FileName);
     if (!fitted)
         target[0] = '\0';
+}
+
+bool CutToParent(char* path)
+{
+    char* last = FindLastChar(path, '\\');
+    if (last == nullptr)
+        return false;
+    *last = '\0';
+    return true;
+}
+
+void ReportRemovalStep(DWORD step)
+{
+    if (TheRun.StepTotal != 0)
+        SetProgress(step * 100 / TheRun.StepTotal);
 }
 
 // The runtime's write-access check: 0 when the path may be written, otherwise the error of the
@@ -57,41 +69,31 @@ static DWORD CheckWriteAccess(const char* path)
     return (attributes & FILE_ATTRIBUTE_READONLY) ? ERROR_ACCESS_DENIED : 0;
 }
 
-static void SetReadOnlyAttribute(const char* path, bool readOnly)
+// Sets the read-only attribute to readOnly (FILE_ATTRIBUTE_READONLY or 0), keeping the others.
+static void SetReadOnlyAttribute(const char* path, DWORD readOnly)
 {
     DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return;
-    if (readOnly)
-        attributes |= FILE_ATTRIBUTE_READONLY;
-    else
-        attributes &= ~FILE_ATTRIBUTE_READONLY;
-    SetFileAttributesA(path, attributes);
-}
-
-static bool CanOpenForWriting(const char* path)
-{
-    HANDLE file = OpenExistingFile(path, OPEN_MODE_READ_WRITE);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    CloseFile(file);
-    return true;
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesA(path, (attributes & ~FILE_ATTRIBUTE_READONLY) | readOnly);
 }
 
 bool IsFileInUse(const char* path)
 {
     DWORD error = CheckWriteAccess(path);
-    if (error == 0)
-        return !CanOpenForWriting(path);
-    if (error != ERROR_ACCESS_DENIED)
+    if (error != 0 && error != ERROR_ACCESS_DENIED)
         return false; // missing: nothing holds it
     // Read-only: the open for writing needs the attribute cleared for a moment; it comes back.
-    SetReadOnlyAttribute(path, false);
-    if (CheckWriteAccess(path) == ERROR_ACCESS_DENIED)
-        return true; // the attribute would not go
-    bool inUse = !CanOpenForWriting(path);
-    SetReadOnlyAttribute(path, true);
-    return inUse;
+    if (error != 0) {
+        SetReadOnlyAttribute(path, 0);
+        if (CheckWriteAccess(path) == ERROR_ACCESS_DENIED)
+            return true; // the attribute would not go
+    }
+    HANDLE file = OpenExistingFile(path, OPEN_MODE_READ_WRITE);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseFile(file);
+    if (error != 0)
+        SetReadOnlyAttribute(path, FILE_ATTRIBUTE_READONLY);
+    return file == INVALID_HANDLE_VALUE;
 }
 
 bool AnyFileInUse()
@@ -113,22 +115,28 @@ static bool ReleaseSharedReference(bool inUse)
 {
     const char* path = TheRun.TargetPath;
     bool removable = !inUse;
+    // SharedDLLs lies below the CurrentVersion key, whose path the stub holds once. Without that
+    // key the open below fails on the null handle, and the file still brings the question.
+    HKEY currentVersion = OpenCurrentVersionKey();
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SharedDllsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(currentVersion, SharedDllsName, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         key = nullptr;
-    if (key != nullptr) {
-        DWORD count = 1;
-        DWORD type = REG_DWORD;
-        DWORD size = sizeof count;
-        if (RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) == ERROR_SUCCESS) {
-            if (count > 0)
-                --count;
-            if (count != 0)
-                removable = false;
-            // A file in use keeps its last reference: it stays, and so must its count.
-            if (!(inUse && count == 0))
-                RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);
+    if (currentVersion != nullptr)
+        RegCloseKey(currentVersion);
+    DWORD count = 1;
+    DWORD type = REG_DWORD;
+    DWORD size = sizeof count;
+    if (key != nullptr &&
+        RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) == ERROR_SUCCESS) {
+        if (count > 1) {
+            --count;
+            removable = false;
+        } else {
+            count = 0;
         }
+        // A file in use keeps its last reference: it stays, and so must its count.
+        if (!inUse || count != 0)
+            RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);
     }
     if (removable) {
         char* question = nullptr;
@@ -149,7 +157,7 @@ static bool ReleaseSharedReference(bool inUse)
 
 static bool ClearReadOnlyAndDelete(const char* path)
 {
-    SetReadOnlyAttribute(path, false);
+    SetReadOnlyAttribute(path, 0);
     return DeleteFileA(path) != 0;
 }
 
@@ -221,7 +229,6 @@ void RemoveFiles()
     DWORD handled = 0;
     for (DWORD index = TheRun.FileCount; index-- > 0; ++handled) {
         RemoveEntry(TheRun.FileList[index]);
-        if (TheRun.StepTotal != 0)
-            SetProgress(handled * 100 / TheRun.StepTotal);
+        ReportRemovalStep(handled);
     }
 }

@@ -7,3 +7,7 @@ void BuildEntryPath(const FileEntry* entry); // into TargetPath; skipped entries
 bool IsFileInUse(const char* path);
 bool AnyFileInUse();
 void RemoveFiles();
+// Cuts path at its last backslash, leaving its parent; false when it has none.
+bool CutToParent(char* path);
+// The progress bar at step of StepTotal; nothing while there is no progress dialog.
+void ReportRemovalStep(DWORD step);

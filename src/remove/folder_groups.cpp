@@ -7,18 +7,12 @@
 // Both passes report the same progress values, after the file pass's steps.
 #include "folder_groups.h"
 
+#include "files.h"
 #include "../data/format.h"
 #include "../data/text.h"
 #include "../paths/path_helpers.h"
 #include "../paths/protected_folders.h"
 #include "../run/run_context.h"
-#include "../ui/progress.h"
-
-static void ReportGroupStep(DWORD index)
-{
-    if (TheRun.StepTotal != 0)
-        SetProgress((TheRun.FileCount + index) * 100 / TheRun.StepTotal);
-}
 
 void RemoveFolderGroupFiles()
 {
@@ -27,9 +21,9 @@ void RemoveFolderGroupFiles()
         const FolderGroupEntry* entry = TheRun.FolderGroupList[index];
         // A path that does not fit is skipped whole: cut short it would name another file.
         if (entry->FileName[0] != '\0' && CopyText(target, PATH_SIZE, entry->Folder) &&
-            AddTrailingBackslash(target, PATH_SIZE) && AppendText(target, PATH_SIZE, entry->FileName))
+            AppendToPath(target, PATH_SIZE, entry->FileName))
             DeleteFileA(target);
-        ReportGroupStep(index);
+        ReportRemovalStep(TheRun.FileCount + index);
     }
 }
 
@@ -39,16 +33,6 @@ static void RemoveGroupFolder(const char* folder, const char* current)
     if (TextEqualsNoCase(folder, current))
         SetCurrentDirectoryA("..");
     RemoveDirectoryA(folder);
-}
-
-// Cuts path at its last backslash, leaving its parent; false when it has none.
-static bool CutToParent(char* path)
-{
-    char* last = FindLastChar(path, '\\');
-    if (last == nullptr)
-        return false;
-    *last = '\0';
-    return true;
 }
 
 void RemoveFolderGroups()
@@ -76,6 +60,6 @@ void RemoveFolderGroups()
             --entry->ParentLevels;
             usable = CutToParent(folder) && (second[0] == '\0' || CutToParent(second));
         }
-        ReportGroupStep(index);
+        ReportRemovalStep(TheRun.FileCount + index);
     }
 }

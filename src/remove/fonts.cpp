@@ -11,12 +11,14 @@
 
 #include "../data/file_io.h"
 #include "../data/text.h"
+#include "../paths/path_helpers.h"
 #include "../run/run_context.h"
 
 enum {
     FONT_DIRECTORY_SIZE = 12,
     FONT_TABLE_RECORD_SIZE = 16,
     FONT_TABLE_RECORDS_MAX = 40,
+    FONT_TAG_NAME = 0x6E616D65, // 'name', read big-endian
     FONT_NAME_HEADER_SIZE = 6,
     FONT_NAME_RECORD_SIZE = 12,
     FONT_PLATFORM_MACINTOSH = 1,
@@ -26,7 +28,7 @@ enum {
 };
 
 static const char NtFontsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
-static const char FontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
+static const char FontsName[] = "Fonts"; // below the CurrentVersion key
 static const char TrueTypeSuffix[] = " (TrueType)";
 
 static DWORD BigEndian16(const BYTE* bytes)
@@ -51,7 +53,7 @@ static bool FindNameTable(HANDLE file, DWORD* offset)
     for (DWORD index = 0; index < tableCount; ++index) {
         if (ReadExact(file, record, FONT_TABLE_RECORD_SIZE) != 0)
             return false;
-        if (record[0] == 'n' && record[1] == 'a' && record[2] == 'm' && record[3] == 'e') {
+        if (BigEndian32(record) == FONT_TAG_NAME) {
             *offset = BigEndian32(record + 8);
             return true;
         }
@@ -111,11 +113,20 @@ void RemoveFont(const char* path)
     GetFontFullName(path, name, sizeof name);
     bool removed = RemoveFontResourceA(path) != 0;
     if (name[0] != '\0' && AppendText(name, sizeof name, TrueTypeSuffix)) {
+        // The 9x line's Fonts key lies below the CurrentVersion key, whose path the stub holds once.
+        HKEY parent = HKEY_LOCAL_MACHINE;
+        const char* fontsKey = NtFontsKey;
+        if (!TheRun.IsNT) {
+            parent = OpenCurrentVersionKey();
+            fontsKey = FontsName;
+        }
         HKEY key;
-        if (RegOpenKeyA(HKEY_LOCAL_MACHINE, TheRun.IsNT ? NtFontsKey : FontsKey, &key) == ERROR_SUCCESS) {
+        if (RegOpenKeyExA(parent, fontsKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
             RegDeleteValueA(key, name);
             RegCloseKey(key);
         }
+        if (!TheRun.IsNT && parent != nullptr)
+            RegCloseKey(parent);
     }
     if (removed)
         SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_NORMAL, FONT_CHANGE_TIMEOUT_MS, nullptr);

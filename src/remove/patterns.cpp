@@ -48,6 +48,46 @@ void RemoveCwdAndStepUp()
         RemoveDirectoryA(TheRun.TargetPath);
 }
 
+// What one listing of the current folder does with the entries other than "." and "..".
+enum ListAction {
+    LIST_CLEAN_FOLDERS, // "*.*": enter each sub-folder (never a link) and clean it
+    LIST_DELETE_FILES,  // the file pattern: delete each file
+    LIST_TEST_EMPTY,    // "*.*": stop at the first entry
+};
+
+// Lists the current folder for action; true when it held nothing but "." and "..", or the
+// listing failed.
+static bool ListCurrentFolder(ListAction action, const char* filePattern, WIN32_FIND_DATAA* found)
+{
+    bool empty = true;
+    HANDLE search = FindFirstFileA(action == LIST_DELETE_FILES ? filePattern : AllEntries, found);
+    if (search == INVALID_HANDLE_VALUE)
+        return empty;
+    do {
+        const char* name = found->cFileName;
+        DWORD attributes = found->dwFileAttributes;
+        if (IsDotEntry(name))
+            continue;
+        empty = false;
+        if (action == LIST_TEST_EMPTY)
+            break;
+        if (action == LIST_DELETE_FILES) {
+            // A file that cannot go (read-only, in use) stays without a word.
+            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA(name);
+        } else if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+                       FILE_ATTRIBUTE_DIRECTORY &&
+                   SetCurrentDirectoryA(name)) {
+            if (CurrentFolderIsProtected())
+                SetCurrentDirectoryA(ParentFolder);
+            else
+                RemovePatternInCwd(filePattern);
+        }
+    } while (FindNextFileA(search, found));
+    FindClose(search);
+    return empty;
+}
+
 void RemovePatternInCwd(const char* filePattern)
 {
     WIN32_FIND_DATAA* found = static_cast<WIN32_FIND_DATAA*>(HeapBlockAlloc(sizeof(WIN32_FIND_DATAA), false));
@@ -55,46 +95,12 @@ void RemovePatternInCwd(const char* filePattern)
         SetCurrentDirectoryA(ParentFolder); // the level above goes on where it expects to be
         return;
     }
-
-    // Sub-folders first, so that a sub-folder emptied here is gone before this folder is tested.
-    HANDLE search = FindFirstFileA(AllEntries, found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if ((found->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-                    FILE_ATTRIBUTE_DIRECTORY &&
-                !IsDotEntry(found->cFileName) && SetCurrentDirectoryA(found->cFileName)) {
-                if (CurrentFolderIsProtected())
-                    SetCurrentDirectoryA(ParentFolder);
-                else
-                    RemovePatternInCwd(filePattern);
-            }
-        } while (FindNextFileA(search, found));
-        FindClose(search);
-    }
-
-    // Then the matching files; one that cannot go (read-only, in use) stays without a word.
-    search = FindFirstFileA(filePattern, found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileA(found->cFileName);
-        } while (FindNextFileA(search, found));
-        FindClose(search);
-    }
-
-    // Then the folder itself, when nothing but "." and ".." is left. A listing that fails counts
-    // as empty; the removal then fails harmlessly if the folder is not.
-    bool empty = false;
-    if (!CurrentFolderIsProtected()) {
-        empty = true;
-        search = FindFirstFileA(AllEntries, found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                empty = IsDotEntry(found->cFileName);
-            } while (empty && FindNextFileA(search, found));
-            FindClose(search);
-        }
-    }
+    // Sub-folders first, so that a sub-folder emptied here is gone before this folder is tested;
+    // then the matching files; then the folder itself, when nothing but "." and ".." is left. A
+    // listing that fails counts as empty; the removal then fails harmlessly if the folder is not.
+    ListCurrentFolder(LIST_CLEAN_FOLDERS, filePattern, found);
+    ListCurrentFolder(LIST_DELETE_FILES, filePattern, found);
+    bool empty = !CurrentFolderIsProtected() && ListCurrentFolder(LIST_TEST_EMPTY, filePattern, found);
     HeapBlockFree(found);
     if (empty)
         RemoveCwdAndStepUp();
@@ -108,8 +114,7 @@ static bool ComposePatternPath(char* path, const char* pattern)
 {
     if (FindChar(pattern, '#') != nullptr)
         return ExpandMacros(path, pattern, PATH_SIZE) < PATH_SIZE;
-    return CopyText(path, PATH_SIZE, TheRun.InstallDir) && AddTrailingBackslash(path, PATH_SIZE) &&
-           AppendText(path, PATH_SIZE, pattern);
+    return CopyText(path, PATH_SIZE, TheRun.InstallDir) && AppendToPath(path, PATH_SIZE, pattern);
 }
 
 void RemovePatterns()
@@ -139,10 +144,9 @@ void RemovePatterns()
             continue;
         if (IsProtectedFolder(path))
             continue;
-        // A pattern's folder that is itself a link is not entered: its files are not ours.
-        DWORD attributes = GetFileAttributesA(path);
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-            !SetCurrentDirectoryA(path))
+        // A pattern's folder that is itself a link is not entered: its files are not ours. The
+        // attributes of a missing folder (all bits set) carry the link bit too.
+        if ((GetFileAttributesA(path) & FILE_ATTRIBUTE_REPARSE_POINT) || !SetCurrentDirectoryA(path))
             continue;
         RemovePatternInCwd(filePattern);
         StripTrailingBackslash(TheRun.InstallDir);

@@ -8,10 +8,10 @@
 // nothing at all) are refused in any spelling. Failures are silent; every entry is tried.
 #include "registry.h"
 
+#include "files.h"
 #include "../data/format.h"
 #include "../data/text.h"
 #include "../run/run_context.h"
-#include "../ui/progress.h"
 
 static const char SoftwareKey[] = "Software";
 static const char SystemKey[] = "System";
@@ -29,8 +29,7 @@ LONG DeleteKeyTree(HKEY parent, const char* path, REGSAM view, RegDeleteKeyExPro
     char name[REGISTRY_NAME_SIZE];
     for (;;) {
         // Always index 0: each sub-key removed no longer counts.
-        DWORD nameLength = REGISTRY_NAME_SIZE;
-        result = RegEnumKeyExA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
+        result = RegEnumKeyA(key, 0, name, REGISTRY_NAME_SIZE);
         if (result == ERROR_NO_MORE_ITEMS) {
             result = deleteKeyEx != nullptr ? deleteKeyEx(parent, path, view, 0) : RegDeleteKeyA(parent, path);
             break;
@@ -106,7 +105,6 @@ void RemoveRegistryEntries()
             else
                 RegDeleteKeyA(root, key); // removes the whole tree on the 9x line
         }
-        if (TheRun.StepTotal != 0)
-            SetProgress((offset + index) * 100 / TheRun.StepTotal);
+        ReportRemovalStep(offset + index);
     }
 }
