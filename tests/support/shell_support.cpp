@@ -198,8 +198,10 @@ static ProcessStart ReadProcessStartOnce(HANDLE process)
         !ReadRemote(process, parameters + PARAMETERS_WINDOW_FLAGS_AT, &start.windowFlags) ||
         !ReadRemote(process, parameters + PARAMETERS_SHOW_WINDOW_AT, &start.showWindow))
         return start;
-    // Parameters still being filled in read as NULs.
-    start.ok = !start.commandLine.empty() && start.commandLine.find('\0') == std::string::npos &&
+    // Parameters still being filled in read as NULs or as empty texts: every process has an image
+    // path, a command line and a current directory.
+    start.ok = !start.commandLine.empty() && !start.imagePath.empty() && !start.directory.empty() &&
+               start.commandLine.find('\0') == std::string::npos &&
                start.imagePath.find('\0') == std::string::npos && start.directory.find('\0') == std::string::npos;
     return start;
 }
