@@ -28,7 +28,6 @@ enum {
 };
 
 static const char NtFontsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
-static const char FontsName[] = "Fonts"; // below the CurrentVersion key
 static const char TrueTypeSuffix[] = " (TrueType)";
 
 static DWORD BigEndian16(const BYTE* bytes)
@@ -118,7 +117,7 @@ void RemoveFont(const char* path)
         const char* fontsKey = NtFontsKey;
         if (!TheRun.IsNT) {
             parent = OpenCurrentVersionKey();
-            fontsKey = FontsName;
+            fontsKey += sizeof NtFontsKey - sizeof "Fonts"; // its last name, "Fonts"
         }
         HKEY key;
         if (RegOpenKeyExA(parent, fontsKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
