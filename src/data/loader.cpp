@@ -37,9 +37,9 @@ int ReadWholeBlock(HANDLE file, const BlockHeader& header, BYTE** buffer, DWORD*
         return ERR_READ;
     // A body longer than what is left of the file can only come up short: say so before asking
     // the heap for it.
-    DWORD fileSize = GetFileSize(file, nullptr);
-    DWORD position = TellFile(file);
-    if (fileSize == INVALID_FILE_SIZE || position > fileSize || header.Length > fileSize - position)
+    BlockReader reader;
+    BeginBlockRead(&reader, file, header.Length);
+    if (reader.Remaining < header.Length)
         return ERR_READ;
     if (!MemAlloc(header.Length, buffer))
         return ERR_NO_MEMORY;
