@@ -110,8 +110,9 @@ bool AnyFileInUse()
 }
 
 // Lowers the shared file's reference count and asks before a file whose references have run out
-// (or were never counted) is deleted. Returns whether the file may go.
-static bool ReleaseSharedReference(bool inUse)
+// (or were never counted) is deleted. Returns whether the file may go. Out of line, so that the
+// pass keeps a small frame.
+__attribute__((noinline)) static bool ReleaseSharedReference(bool inUse)
 {
     const char* path = TheRun.TargetPath;
     bool removable = !inUse;
@@ -224,7 +225,9 @@ static void RemoveEntry(const FileEntry* entry)
     DeleteTargetFile(entry->Flags);
 }
 
-void RemoveFiles()
+// Out of line: inlined into the driver, the pass's locals would live in the driver's large frame,
+// where every access takes a longer instruction.
+__attribute__((noinline)) void RemoveFiles()
 {
     DWORD handled = 0;
     for (DWORD index = TheRun.FileCount; index-- > 0; ++handled) {

@@ -71,7 +71,9 @@ static bool NamesWholeRoot(const char* key)
            (length == sizeof SystemKey - 1 && TextStartsWithNoCase(key, SystemKey));
 }
 
-void RemoveRegistryEntries()
+// Out of line: inlined into the driver, the pass's locals would live in the driver's large frame,
+// where every access takes a longer instruction.
+__attribute__((noinline)) void RemoveRegistryEntries()
 {
     const DWORD offset = TheRun.FileCount + TheRun.FolderGroupCount;
     for (DWORD index = 0; index < TheRun.RegistryCount; ++index) {
