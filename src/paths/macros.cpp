@@ -2,17 +2,17 @@
 // running machine and user.
 //
 // The expansion is built in a scratch area and then copied out, so a caller can measure first
-// (no destination) and expand afterwards into a buffer of the measured size. Each macro comes
-// from one row of a table: a primary source (a Windows call, a registry value, a shell folder or
-// InstallDir) and, for the shell folders that old systems may lack, a fallback built from the
-// Windows folder or the AppData folder. A macro whose folder cannot be found at all stays in the
-// text as written, so that the run driver can tell an unexpanded command.
+// (no destination) and expand afterwards into a buffer of the measured size. Each macro's folder
+// comes from a short program of steps in one table, run by one small interpreter: a primary source
+// (a Windows call, a registry value, a shell folder or InstallDir) and, for the shell folders that
+// old systems may lack, fallbacks built from the Windows folder or the AppData folder. A table
+// costs bytes of data where a chain of calls would cost code. A macro whose folder cannot be found
+// at all stays in the text as written, so that the run driver can tell an unexpanded command.
 #include "macros.h"
 
 #include <shlobj.h>
 
 #include "path_helpers.h"
-#include "shell_folders.h"
 #include "../data/heap.h"
 #include "../data/text.h"
 #include "../run/run_context.h"
@@ -21,182 +21,174 @@
 // expansion that does not fit is cut at its end.
 enum { MACRO_SCRATCH_SIZE = 65500 };
 
-// Sources other than a folder number (FOLDER_ or CSIDL); a row's non-negative source is one.
+// How a macro's folder is found: a short program of steps per macro, run by ResolveMacro. The
+// steps build the folder one piece at a time; a step that fails makes the rest of its way fail,
+// and an OR step ends the program when the way before it found the folder, or else starts the next
+// way (on either line, or on one line only). The programs end with STEP_END.
 enum {
-    SOURCE_TEMP = -1,
-    SOURCE_COMMON_FILES = -2,
-    SOURCE_PROGRAM_FILES = -3,
-    SOURCE_INSTALL_DIR = -4,
-    SOURCE_ALL_USERS_DIR = -5, // the parent of the common documents folder
+    STEP_END,
+    STEP_OR,
+    STEP_OR_NT,
+    STEP_OR_9X,
+    STEP_TEMP,
+    STEP_INSTALL_DIR,
+    STEP_PROGRAM_FILES, // registry values: a key that cannot be opened ends the lookup, token kept
+    STEP_COMMON_FILES,
+    STEP_CLEAR,
+    STEP_BACKSLASH,     // appended as it stands, even behind another
+    STEP_CUT,           // the last backslash and what follows it go; without one the way fails
+    STEP_PARENT,        // as STEP_CUT, but a drive root keeps its backslash and no backslash gives "c:\"
+    STEP_FOLDER = 0x40, // | a FOLDER_ or CSIDL number
+    STEP_PART = 0x80,   // | a PART_ number: that part appended behind a backslash (added if missing)
 };
 
-// The macro names without their opening '#', one per row of MacroRows and in the same order,
+// The parts fallbacks append, one after another; a PART_ number counts its place in the list.
+static const char MacroParts[] = "Profiles\0Administrator\0All Users\0Application Data\0Local Settings\0"
+                                 "Documents\0Desktop\0Common Files";
+enum {
+    PART_PROFILES,
+    PART_ADMINISTRATOR,
+    PART_ALL_USERS,
+    PART_APPLICATION_DATA,
+    PART_LOCAL_SETTINGS,
+    PART_DOCUMENTS,
+    PART_DESKTOP,
+    PART_COMMON_FILES,
+};
+
+// The macro names without their opening '#', one per program of MacroSteps and in the same order,
 // closed by an empty name.
 static const char MacroNames[] = "Windows#\0System#\0TempDir#\0CommonFiles#\0Program Files#\0"
                                  "MyDocuments#\0Desktop#\0AppData#\0LocalAppData#\0AllUsersAppData#\0"
                                  "AllUsersDocuments#\0AllUsersDesktop#\0UserDir#\0AllUsersDir#\0"
                                  "InstallDir#\0";
 
-// What a fallback appends, as offsets into one text: the NT line appends the whole suffix, the 9x
-// line a shorter one (without the leading backslash or "Local Settings").
-static constexpr char MacroSuffixes[] = "\\Local Settings\\Application Data\0\\All Users\\Application Data\0"
-                                        "\\All Users\\Documents\0\\All Users\\Desktop\0\\All Users";
-enum {
-    SUFFIX_LOCAL_APPLICATION_DATA = 0,
-    SUFFIX_APPLICATION_DATA = 15,
-    SUFFIX_NONE = 32,
-    SUFFIX_ALL_USERS_APPLICATION_DATA = 33,
-    SUFFIX_ALL_USERS_DOCUMENTS = 61,
-    SUFFIX_ALL_USERS_DESKTOP = 82,
-    SUFFIX_ALL_USERS = 101,
+// The primary source comes first. Shell folders that old systems may lack fall back: the 9x line
+// to the Windows folder and a fixed suffix; the NT line to the AppData folder with its last parts
+// replaced, else to the Windows folder's "Profiles\Administrator" (the all-users folders sit
+// beside "Administrator", not in it).
+static const BYTE MacroSteps[] = {
+    // Windows, System, TempDir
+    STEP_FOLDER | FOLDER_WINDOWS, STEP_END,
+    STEP_FOLDER | FOLDER_SYSTEM, STEP_END,
+    STEP_TEMP, STEP_END,
+    // CommonFiles: a key naming neither folder gives the empty folder.
+    STEP_COMMON_FILES, STEP_OR, STEP_PROGRAM_FILES, STEP_PART | PART_COMMON_FILES, STEP_OR, STEP_CLEAR, STEP_END,
+    // Program Files, MyDocuments, Desktop
+    STEP_PROGRAM_FILES, STEP_END,
+    STEP_FOLDER | CSIDL_PERSONAL, STEP_END,
+    STEP_FOLDER | CSIDL_DESKTOPDIRECTORY, STEP_END,
+    // AppData
+    STEP_FOLDER | CSIDL_APPDATA,
+    STEP_OR_NT, STEP_FOLDER | FOLDER_WINDOWS, STEP_PART | PART_PROFILES, STEP_PART | PART_ADMINISTRATOR,
+    STEP_PART | PART_APPLICATION_DATA,
+    STEP_OR_9X, STEP_FOLDER | FOLDER_WINDOWS, STEP_PART | PART_APPLICATION_DATA, STEP_END,
+    // LocalAppData
+    STEP_FOLDER | CSIDL_LOCAL_APPDATA,
+    STEP_OR_NT, STEP_FOLDER | CSIDL_APPDATA, STEP_CUT, STEP_BACKSLASH, STEP_PART | PART_LOCAL_SETTINGS,
+    STEP_PART | PART_APPLICATION_DATA,
+    STEP_OR_NT, STEP_FOLDER | FOLDER_WINDOWS, STEP_PART | PART_PROFILES, STEP_PART | PART_ADMINISTRATOR,
+    STEP_PART | PART_LOCAL_SETTINGS, STEP_PART | PART_APPLICATION_DATA,
+    STEP_OR_9X, STEP_FOLDER | FOLDER_WINDOWS, STEP_PART | PART_APPLICATION_DATA, STEP_END,
+    // AllUsersAppData
+    STEP_FOLDER | CSIDL_COMMON_APPDATA,
+    STEP_OR_NT, STEP_FOLDER | CSIDL_APPDATA, STEP_CUT, STEP_CUT, STEP_BACKSLASH, STEP_PART | PART_ALL_USERS,
+    STEP_PART | PART_APPLICATION_DATA,
+    STEP_OR_NT, STEP_FOLDER | FOLDER_WINDOWS, STEP_PART | PART_PROFILES, STEP_PART | PART_ALL_USERS,
+    STEP_PART | PART_APPLICATION_DATA,
+    STEP_OR_9X, STEP_FOLDER | FOLDER_WINDOWS, STEP_PART | PART_ALL_USERS, STEP_PART | PART_APPLICATION_DATA, STEP_END,
+    // AllUsersDocuments
+    STEP_FOLDER | CSIDL_COMMON_DOCUMENTS,
+    STEP_OR_NT, STEP_FOLDER | CSIDL_APPDATA, STEP_CUT, STEP_CUT, STEP_BACKSLASH, STEP_PART | PART_ALL_USERS,
+    STEP_PART | PART_DOCUMENTS,
+    STEP_OR_NT, STEP_FOLDER | FOLDER_WINDOWS, STEP_PART | PART_PROFILES, STEP_PART | PART_ALL_USERS,
+    STEP_PART | PART_DOCUMENTS,
+    STEP_OR_9X, STEP_FOLDER | FOLDER_WINDOWS, STEP_PART | PART_ALL_USERS, STEP_PART | PART_DOCUMENTS, STEP_END,
+    // AllUsersDesktop
+    STEP_FOLDER | CSIDL_COMMON_DESKTOPDIRECTORY,
+    STEP_OR_NT, STEP_FOLDER | CSIDL_APPDATA, STEP_CUT, STEP_CUT, STEP_BACKSLASH, STEP_PART | PART_ALL_USERS,
+    STEP_PART | PART_DESKTOP,
+    STEP_OR_NT, STEP_FOLDER | FOLDER_WINDOWS, STEP_PART | PART_PROFILES, STEP_PART | PART_ALL_USERS,
+    STEP_PART | PART_DESKTOP,
+    STEP_OR_9X, STEP_FOLDER | FOLDER_WINDOWS, STEP_PART | PART_ALL_USERS, STEP_PART | PART_DESKTOP, STEP_END,
+    // UserDir: on NT, AppData's parent or else "c:\" (the parent of nothing); on 9x, the Windows folder.
+    STEP_FOLDER | CSIDL_PROFILE,
+    STEP_OR_NT, STEP_FOLDER | CSIDL_APPDATA, STEP_CUT,
+    STEP_OR_NT, STEP_CLEAR, STEP_PARENT,
+    STEP_OR_9X, STEP_FOLDER | FOLDER_WINDOWS, STEP_END,
+    // AllUsersDir: the parent of the common documents folder.
+    STEP_FOLDER | CSIDL_COMMON_DOCUMENTS, STEP_PARENT,
+    STEP_OR_NT, STEP_FOLDER | CSIDL_APPDATA, STEP_CUT, STEP_CUT, STEP_BACKSLASH, STEP_PART | PART_ALL_USERS,
+    STEP_OR_NT, STEP_FOLDER | FOLDER_WINDOWS, STEP_PART | PART_PROFILES, STEP_PART | PART_ALL_USERS,
+    STEP_OR_9X, STEP_FOLDER | FOLDER_WINDOWS, STEP_PART | PART_ALL_USERS, STEP_END,
+    // InstallDir
+    STEP_INSTALL_DIR, STEP_END,
 };
-static_assert(MacroSuffixes[SUFFIX_APPLICATION_DATA + 1] == 'A' && MacroSuffixes[SUFFIX_NONE] == '\0' &&
-                  MacroSuffixes[SUFFIX_ALL_USERS_APPLICATION_DATA + 11] == 'A' &&
-                  MacroSuffixes[SUFFIX_ALL_USERS_DOCUMENTS + 11] == 'D' &&
-                  MacroSuffixes[SUFFIX_ALL_USERS_DESKTOP + 11] == 'D' && MacroSuffixes[SUFFIX_ALL_USERS + 1] == 'A' &&
-                  MacroSuffixes[SUFFIX_ALL_USERS - 1] == '\0',
-              "suffix offsets");
 
-// How the NT line replaces a shell folder it could not find: the AppData folder with its last
-// parts replaced by the suffix, or else the Windows folder's "Profiles" folder and the suffix.
-enum {
-    FALLBACK_NONE,
-    FALLBACK_PROFILE,        // Windows folder + "Profiles\Administrator" + suffix
-    FALLBACK_LAST_PART,      // AppData, last part replaced; else as above
-    FALLBACK_LAST_TWO_PARTS, // AppData, last two parts replaced; else "Profiles" + suffix
-    FALLBACK_USER_DIR,       // AppData without its last part; else "c:\"
-};
-
-struct MacroRow {
-    signed char Source;
-    BYTE Fallback;
-    BYTE Suffix;
-    BYTE Suffix9x;
-};
-
-static const MacroRow MacroRows[] = {
-    {FOLDER_WINDOWS, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
-    {FOLDER_SYSTEM, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
-    {SOURCE_TEMP, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
-    {SOURCE_COMMON_FILES, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
-    {SOURCE_PROGRAM_FILES, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
-    {CSIDL_PERSONAL, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
-    {CSIDL_DESKTOPDIRECTORY, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
-    {CSIDL_APPDATA, FALLBACK_PROFILE, SUFFIX_APPLICATION_DATA, SUFFIX_APPLICATION_DATA + 1},
-    {CSIDL_LOCAL_APPDATA, FALLBACK_LAST_PART, SUFFIX_LOCAL_APPLICATION_DATA, SUFFIX_APPLICATION_DATA + 1},
-    {CSIDL_COMMON_APPDATA, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS_APPLICATION_DATA,
-     SUFFIX_ALL_USERS_APPLICATION_DATA + 1},
-    {CSIDL_COMMON_DOCUMENTS, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS_DOCUMENTS, SUFFIX_ALL_USERS_DOCUMENTS + 1},
-    {CSIDL_COMMON_DESKTOPDIRECTORY, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS_DESKTOP, SUFFIX_ALL_USERS_DESKTOP + 1},
-    {CSIDL_PROFILE, FALLBACK_USER_DIR, SUFFIX_NONE, SUFFIX_NONE}, // 9x: the Windows folder itself
-    {SOURCE_ALL_USERS_DIR, FALLBACK_LAST_TWO_PARTS, SUFFIX_ALL_USERS, SUFFIX_ALL_USERS + 1},
-    {SOURCE_INSTALL_DIR, FALLBACK_NONE, SUFFIX_NONE, SUFFIX_NONE},
-};
-
-// The Windows folder, a backslash and suffix.
-static bool WindowsFolderWith(char* folder, const char* suffix)
+// Runs one program into folder (MACRO_BUFFER_SIZE bytes). False when no way found the folder, or
+// when the registry key could not be opened. Out of line, so that the folder stays in a register.
+__attribute__((noinline)) static bool RunMacroSteps(const BYTE* steps, char* folder)
 {
-    return GetFolderPath(folder, FOLDER_WINDOWS) && AppendToPath(folder, MACRO_BUFFER_SIZE, suffix);
-}
-
-static bool ReadProgramFolder(bool commonFiles, char* folder)
-{
-    HKEY key = OpenCurrentVersionKey();
-    if (key == nullptr)
-        return false;
-    bool found;
-    if (commonFiles && ReadPathValue(key, COMMON_FILES_VALUE, folder)) {
-        found = true;
-    } else if (ReadPathValue(key, PROGRAM_FILES_VALUE, folder)) {
-        found = !commonFiles || AppendToPath(folder, MACRO_BUFFER_SIZE, "Common Files");
-    } else {
-        // The key names neither folder: Common Files then names nothing, Program Files keeps its token.
-        folder[0] = '\0';
-        found = commonFiles;
+    bool found = true;
+    for (;; ++steps) {
+        BYTE step = *steps;
+        if (step <= STEP_OR_9X) {
+            if (found || step == STEP_END)
+                return found;
+            found = step == STEP_OR || (step == STEP_OR_NT) == TheRun.IsNT;
+        } else if (!found) {
+            // The way failed: its remaining steps are skipped.
+        } else if (step >= STEP_PART) {
+            const char* part = MacroParts;
+            for (BYTE index = step - STEP_PART; index != 0; --index)
+                part += TextLength(part) + 1;
+            found = AppendToPath(folder, MACRO_BUFFER_SIZE, part);
+        } else if (step >= STEP_FOLDER) {
+            found = GetFolderPath(folder, step - STEP_FOLDER);
+        } else if (step == STEP_TEMP) {
+            found = PathLengthFits(GetTempPathA(MAX_PATH, folder));
+        } else if (step == STEP_INSTALL_DIR) {
+            found = TheRun.InstallDir != nullptr && CopyText(folder, MACRO_BUFFER_SIZE, TheRun.InstallDir);
+        } else if (step <= STEP_COMMON_FILES) {
+            HKEY key = OpenCurrentVersionKey();
+            if (key == nullptr)
+                return false;
+            found = ReadPathValue(key, step == STEP_COMMON_FILES ? COMMON_FILES_VALUE : PROGRAM_FILES_VALUE, folder);
+            RegCloseKey(key);
+        } else if (step == STEP_CLEAR) {
+            folder[0] = '\0';
+        } else if (step == STEP_BACKSLASH) {
+            found = AppendChar(folder, MACRO_BUFFER_SIZE, '\\');
+        } else {
+            char* last = FindLastChar(folder, '\\');
+            if (last == nullptr) {
+                found = step == STEP_PARENT && CopyText(folder, MACRO_BUFFER_SIZE, "c:\\");
+            } else {
+                if (step == STEP_PARENT && last != folder && last[-1] == ':')
+                    ++last; // a drive root keeps its backslash
+                *last = '\0';
+            }
+        }
     }
-    RegCloseKey(key);
-    return found;
-}
-
-static bool FindAllUsersDir(char* folder)
-{
-    if (!GetShellFolderPath(folder, CSIDL_COMMON_DOCUMENTS))
-        return false;
-    char* last = FindLastChar(folder, '\\');
-    if (last == nullptr)
-        return CopyText(folder, MACRO_BUFFER_SIZE, "c:\\");
-    if (last != folder && last[-1] == ':')
-        ++last; // a drive root keeps its backslash
-    *last = '\0';
-    return true;
-}
-
-static bool FindPrimary(const MacroRow* row, char* folder)
-{
-    switch (row->Source) {
-    case SOURCE_TEMP:
-        return PathLengthFits(GetTempPathA(MAX_PATH, folder));
-    case SOURCE_COMMON_FILES:
-    case SOURCE_PROGRAM_FILES:
-        return ReadProgramFolder(row->Source == SOURCE_COMMON_FILES, folder);
-    case SOURCE_INSTALL_DIR:
-        return TheRun.InstallDir != nullptr && CopyText(folder, MACRO_BUFFER_SIZE, TheRun.InstallDir);
-    case SOURCE_ALL_USERS_DIR:
-        return FindAllUsersDir(folder);
-    default:
-        return GetFolderPath(folder, row->Source);
-    }
-}
-
-static bool CutLastParts(char* folder, int parts)
-{
-    for (; parts != 0; --parts) {
-        char* last = FindLastChar(folder, '\\');
-        if (last == nullptr)
-            return false;
-        *last = '\0';
-    }
-    return true;
-}
-
-static bool FindFallback(const MacroRow* row, char* folder)
-{
-    const char* suffix = MacroSuffixes + row->Suffix;
-    if (!TheRun.IsNT)
-        return WindowsFolderWith(folder, MacroSuffixes + row->Suffix9x);
-    int parts = row->Fallback == FALLBACK_USER_DIR ? 1 : row->Fallback - FALLBACK_PROFILE;
-    if (parts != 0 && GetShellFolderPath(folder, CSIDL_APPDATA) && CutLastParts(folder, parts) &&
-        AppendText(folder, MACRO_BUFFER_SIZE, suffix))
-        return true;
-    if (row->Fallback == FALLBACK_USER_DIR)
-        return CopyText(folder, MACRO_BUFFER_SIZE, "c:\\");
-    // The all-users suffixes sit beside "Administrator", not in it.
-    return WindowsFolderWith(folder, "Profiles\\Administrator") && (parts != 2 || CutLastParts(folder, 1)) &&
-           AppendText(folder, MACRO_BUFFER_SIZE, suffix);
 }
 
 void ResolveMacro(char* buffer)
 {
-    const MacroRow* row = MacroRows;
-    for (const char* name = MacroNames; !TextEqualsNoCase(buffer + 1, name); name += TextLength(name) + 1, ++row) {
+    const BYTE* steps = MacroSteps;
+    for (const char* name = MacroNames; !TextEqualsNoCase(buffer + 1, name); name += TextLength(name) + 1) {
         if (*name == '\0') {
             buffer[0] = '\0';
             return;
         }
+        while (*steps++ != STEP_END) {
+        }
     }
-    // Sources write into a buffer of their own, so one that fails halfway leaves the token whole.
+    // The steps write into a buffer of their own, so a lookup that fails leaves the token whole.
     char folder[MACRO_BUFFER_SIZE];
-    if (!FindPrimary(row, folder) && (row->Fallback == FALLBACK_NONE || !FindFallback(row, folder)))
+    if (!RunMacroSteps(steps, folder))
         return;
     StripTrailingBackslash(folder);
     CopyText(buffer, MACRO_BUFFER_SIZE, folder);
-}
-
-// Puts count characters of text, or all of it up to its NUL, into the scratch area while it has room.
-static void PutText(char* scratch, DWORD* at, const char* text, DWORD count)
-{
-    for (; count != 0 && *text != '\0' && *at < MACRO_SCRATCH_SIZE - 1; --count)
-        scratch[(*at)++] = *text++;
 }
 
 DWORD ExpandMacros(char* destination, const char* source, DWORD size)
@@ -205,28 +197,29 @@ DWORD ExpandMacros(char* destination, const char* source, DWORD size)
     char* scratch = static_cast<char*>(HeapBlockAlloc(MACRO_SCRATCH_SIZE, true));
     const char* expansion = source;
     if (scratch != nullptr) {
-        DWORD at = 0;
-        const char* read = source;
-        for (;;) {
-            const char* open = FindChar(read, '#');
-            const char* close = open != nullptr ? FindChar(open + 1, '#') : nullptr;
-            if (close == nullptr) {
-                PutText(scratch, &at, read, MAXDWORD); // a lone '#' stays as written
-                break;
+        char* at = scratch;
+        char folder[MACRO_BUFFER_SIZE];
+        for (const char* read = source; *read != '\0';) {
+            // One character, or a whole token's folder; a lone '#' stays as written.
+            const char* text = read++;
+            DWORD count = 1;
+            const char* close = *text == '#' ? FindChar(read, '#') : nullptr;
+            if (close != nullptr) {
+                // A token too long for any name names nothing. The folder is not scanned again,
+                // so a '#' inside a folder name is never taken for a macro.
+                DWORD tokenLength = close - text + 1;
+                folder[0] = '\0';
+                if (tokenLength < MACRO_BUFFER_SIZE) {
+                    CopyText(folder, tokenLength + 1, text);
+                    ResolveMacro(folder);
+                }
+                text = folder;
+                count = MACRO_BUFFER_SIZE;
+                read = close + 1;
             }
-            PutText(scratch, &at, read, open - read);
-            // A token too long for any name names nothing. The folder is not scanned again, so a
-            // '#' inside a folder name is never taken for a macro.
-            char folder[MACRO_BUFFER_SIZE];
-            DWORD tokenLength = close - open + 1;
-            folder[0] = '\0';
-            if (tokenLength < MACRO_BUFFER_SIZE) {
-                CopyBytes(folder, open, tokenLength);
-                folder[tokenLength] = '\0';
-                ResolveMacro(folder);
-            }
-            PutText(scratch, &at, folder, MAXDWORD);
-            read = close + 1;
+            // The last byte of the zero-filled scratch area stays NUL: a longer expansion is cut.
+            for (; count != 0 && *text != '\0' && at < scratch + MACRO_SCRATCH_SIZE - 1; --count)
+                *at++ = *text++;
         }
         expansion = scratch;
     }
