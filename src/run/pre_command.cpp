@@ -74,9 +74,9 @@ void RunPreUninstallCommand()
             line = expansion;
     }
     if (line == nullptr) {
+        // The start-up left the folder ending in its backslash.
         line = TheRun.TargetPath;
-        if (!ComposeText(line, PATH_SIZE, command[0] == '"' ? "\"%s" : "%s", TheRun.InstallDir) ||
-            !AppendToPath(line, PATH_SIZE, body))
+        if (!ComposeText(line, PATH_SIZE, "%s%s%s", command[0] == '"' ? "\"" : "", TheRun.InstallDir, body))
             line = nullptr;
     }
     if (line != nullptr) {

@@ -68,49 +68,50 @@ typedef BOOL(WINAPI* ConvertSddlProc)(const char*, DWORD, PSECURITY_DESCRIPTOR*,
 
 HANDLE CreateTempBatch(char* path, const char* nameFormat)
 {
-    if (!PathLengthFits(GetTempPathA(PATH_SIZE, path)) || !AddTrailingBackslash(path, PATH_SIZE))
-        return INVALID_HANDLE_VALUE;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (!PathLengthFits(GetTempPathA(PATH_SIZE, path)))
+        return file;
     DWORD folderLength = TextLength(path);
 
     // Looked up at run time: the 9x line has no access lists and no such function.
-    SECURITY_ATTRIBUTES security;
-    FillBytes(&security, 0, sizeof security);
-    security.nLength = sizeof security;
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
     if (TheRun.IsNT) {
         ConvertSddlProc convert = reinterpret_cast<ConvertSddlProc>(reinterpret_cast<void*>(
             GetProcAddress(GetModuleHandleA("advapi32.dll"), "ConvertStringSecurityDescriptorToSecurityDescriptorA")));
         if (convert == nullptr || !convert(BatchAccessList, SDDL_REVISION_ONE, &security.lpSecurityDescriptor, nullptr))
-            return INVALID_HANDLE_VALUE;
+            return file;
     }
 
-    // CREATE_NEW passes over every name that is taken, by a file or anything else.
-    HANDLE file = INVALID_HANDLE_VALUE;
+    // CREATE_NEW passes over every name that is taken, by a file or anything else. A name that does
+    // not fit is no file to try.
     for (int n = 1; n <= BATCH_LAST_NUMBER && file == INVALID_HANDLE_VALUE; ++n) {
         char name[BATCH_NAME_SIZE];
         wsprintfA(name, nameFormat, n);
         path[folderLength] = '\0';
-        if (!AppendText(path, PATH_SIZE, name))
-            break;
-        file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (AppendToPath(path, PATH_SIZE, name))
+            file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
-    if (security.lpSecurityDescriptor != nullptr)
-        LocalFree(security.lpSecurityDescriptor);
+    LocalFree(security.lpSecurityDescriptor); // nothing to free on the 9x line: LocalFree takes null
     return file;
 }
 
 void StartSelfRemoval()
 {
     char batchPath[PATH_SIZE];
-    char folder[PATH_SIZE];
     char interpreter[PATH_SIZE];
     char text[BATCH_TEXT_SIZE];
 
     StripTrailingBackslash(TheRun.InstallDir);
-    if (!PathLengthFits(GetModuleFileNameA(TheRun.ModuleInstance, TheRun.TargetPath, PATH_SIZE)) ||
-        !GetInterpreterFolder(folder) || !GetInterpreterPath(interpreter))
+    if (!PathLengthFits(GetModuleFileNameA(TheRun.ModuleInstance, TheRun.TargetPath, PATH_SIZE)))
         return;
-    // The interpreter inherits this folder, which is neither the uninstaller's nor the user's.
-    SetCurrentDirectoryA(folder);
+    char* name = GetInterpreterPath(interpreter);
+    if (name == nullptr)
+        return;
+    // Cut before its name, the interpreter's path is its folder: the batch takes the pause program
+    // from there, and the interpreter inherits it as a folder that is neither the uninstaller's nor
+    // the user's.
+    name[-1] = '\0';
+    SetCurrentDirectoryA(interpreter);
 
     HANDLE batch = CreateTempBatch(batchPath, "delme%d.bat");
     if (batch == INVALID_HANDLE_VALUE)
@@ -119,7 +120,7 @@ void StartSelfRemoval()
     FillBytes(lastCount, 'x', BATCH_TRIES);
     lastCount[BATCH_TRIES] = '\0';
     bool written = false;
-    if (ComposeText(text, sizeof text, BatchFormat, TheRun.TargetPath, TheRun.TargetPath, lastCount, folder,
+    if (ComposeText(text, sizeof text, BatchFormat, TheRun.TargetPath, TheRun.TargetPath, lastCount, interpreter,
                     TheRun.InstallDir, batchPath)) {
         CharToOemA(text, text);
         DWORD size = TextLength(text);
@@ -129,11 +130,14 @@ void StartSelfRemoval()
     CloseHandle(batch);
 
     // A partial batch could end inside a path and delete another file: only a whole one runs.
-    HANDLE process;
-    if (written && ComposeText(text, sizeof text, "%s /C \"%s\"", GetInterpreterName(), batchPath) &&
-        CreateProgramProcess(interpreter, text, true, false, &process)) {
-        CloseHandle(process);
-        return;
+    if (written) {
+        name[-1] = '\\';
+        HANDLE process;
+        if (ComposeText(text, sizeof text, "%s /C \"%s\"", name, batchPath) &&
+            CreateProgramProcess(interpreter, text, true, false, &process)) {
+            CloseHandle(process);
+            return;
+        }
     }
     DeleteFileA(batchPath);
 }

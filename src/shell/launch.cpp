@@ -23,22 +23,12 @@ enum {
 
 static const char InterpreterNT[] = "cmd.exe";
 
-const char* GetInterpreterName()
+char* GetInterpreterPath(char* path)
 {
-    return TheRun.IsNT ? InterpreterNT : "command.com";
-}
-
-bool GetInterpreterFolder(char* folder)
-{
-    if (!GetFolderPath(folder, TheRun.IsNT ? FOLDER_SYSTEM : FOLDER_WINDOWS))
-        return false;
-    StripTrailingBackslash(folder);
-    return true;
-}
-
-bool GetInterpreterPath(char* path)
-{
-    return GetInterpreterFolder(path) && AppendToPath(path, PATH_SIZE, GetInterpreterName());
+    if (!GetFolderPath(path, TheRun.IsNT ? FOLDER_SYSTEM : FOLDER_WINDOWS) ||
+        !AppendToPath(path, PATH_SIZE, TheRun.IsNT ? InterpreterNT : "command.com"))
+        return nullptr;
+    return FindLastChar(path, '\\') + 1;
 }
 
 bool CreateProgramProcess(const char* application, char* commandLine, bool hidden, bool inherit, HANDLE* process)
@@ -59,29 +49,28 @@ bool CreateProgramProcess(const char* application, char* commandLine, bool hidde
 bool StartProgram(const char* program, const char* arguments, HANDLE* process)
 {
     char commandLine[LAUNCH_COMMAND_SIZE];
-    char interpreter[PATH_SIZE];
+    char path[PATH_SIZE]; // the interpreter, or the program's folder
     char savedDirectory[PATH_SIZE];
-    char folder[PATH_SIZE];
 
     // The command line keeps the name as given; the interpreter itself is named by full path.
     bool hidden = TextEqualsNoCase(program, InterpreterNT);
     const char* quote = hidden ? "" : "\"";
     if (!ComposeText(commandLine, sizeof commandLine, arguments != nullptr && arguments[0] != '\0' ? "%s%s%s %s" : "%s%s%s",
                      quote, program, quote, arguments) ||
-        !CopyText(folder, sizeof folder, program) || (hidden && !GetInterpreterPath(interpreter)))
+        !(hidden ? GetInterpreterPath(path) != nullptr : CopyText(path, sizeof path, program)))
         return false;
 
     // Without a saved directory there is nothing to go back to: the start then stays where it is.
-    bool moved = PathLengthFits(GetCurrentDirectoryA(sizeof savedDirectory, savedDirectory));
-    char* lastBackslash = FindLastChar(folder, '\\');
-    if (moved && lastBackslash != nullptr) {
+    char* lastBackslash = hidden ? nullptr : FindLastChar(path, '\\');
+    bool moved = lastBackslash != nullptr && PathLengthFits(GetCurrentDirectoryA(sizeof savedDirectory, savedDirectory));
+    if (moved) {
         // A program in a drive root runs in that root, not in the drive's current directory.
-        if (lastBackslash == folder + 2 && folder[1] == ':')
+        if (lastBackslash == path + 2 && path[1] == ':')
             ++lastBackslash;
         *lastBackslash = '\0';
-        SetCurrentDirectoryA(folder);
+        SetCurrentDirectoryA(path);
     }
-    bool created = CreateProgramProcess(hidden ? interpreter : nullptr, commandLine, hidden, true, process);
+    bool created = CreateProgramProcess(hidden ? path : nullptr, commandLine, hidden, true, process);
     if (moved)
         SetCurrentDirectoryA(savedDirectory);
     return created;

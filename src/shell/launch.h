@@ -7,13 +7,11 @@ bool StartProgram(const char* program, const char* arguments, HANDLE* process);
 bool RunProgram(const char* program, const char* arguments, bool wait);
 bool IsProcessRunning(HANDLE process);
 
-// The system's command interpreter, always reached by full path: cmd.exe in the system folder on
-// the NT line, command.com in the Windows folder on the 9x line. Both fill 260 bytes; the folder
-// has no trailing backslash. False when the folder cannot be had or the path does not fit.
-bool GetInterpreterFolder(char* folder);
-bool GetInterpreterPath(char* path);
-// The interpreter's own name: "cmd.exe" or "command.com".
-const char* GetInterpreterName();
+// Fills path (260 bytes) with the system's command interpreter, always by full path: cmd.exe in
+// the system folder on the NT line, command.com in the Windows folder on the 9x line. Returns the
+// interpreter's name within path, behind the folder's backslash; null when the folder cannot be
+// had or the path does not fit.
+char* GetInterpreterPath(char* path);
 
 // Creates the process for commandLine (CreateProcessA may write to it), application naming the
 // file to run (null: the line's first word), hidden or shown as the program chooses. The
