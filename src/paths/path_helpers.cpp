@@ -49,11 +49,9 @@ bool GetSystemFilePath(char* path, const char* name)
 
 bool GetFolderPath(char* path, int folder)
 {
-    if (folder == FOLDER_WINDOWS)
-        return PathLengthFits(GetWindowsDirectoryA(path, PATH_SIZE));
-    if (folder == FOLDER_SYSTEM)
-        return PathLengthFits(GetSystemDirectoryA(path, PATH_SIZE));
-    return GetShellFolderPath(path, folder);
+    if (folder < FOLDER_SYSTEM)
+        return GetShellFolderPath(path, folder);
+    return PathLengthFits((folder == FOLDER_WINDOWS ? GetWindowsDirectoryA : GetSystemDirectoryA)(path, PATH_SIZE));
 }
 
 const char PROGRAM_FILES_VALUE[] = "ProgramFilesDir";
