@@ -131,10 +131,9 @@ static int ReadBlock(HANDLE file, const BlockHeader& header)
 
 static void ReportLoadError(int error)
 {
-    char* text = nullptr;
-    if (!MemAllocZeroed(MESSAGE_TEXT_SIZE, &text))
+    char* text = NewFormattedMessage(error, TheRun.ModulePath);
+    if (text == nullptr)
         return;
-    FormatMessageText(text, error, TheRun.ModulePath);
     ShowMessage(text, MB_OK | MB_ICONINFORMATION);
     MemRelease(&text);
 }

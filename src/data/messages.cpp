@@ -88,6 +88,14 @@ void FormatMessageText(char* destination, int number, const char* argument)
     }
 }
 
+char* NewFormattedMessage(int number, const char* argument)
+{
+    char* text = nullptr;
+    if (MemAllocZeroed(MESSAGE_TEXT_SIZE, &text))
+        FormatMessageText(text, number, argument);
+    return text;
+}
+
 int ShowMessage(const char* text, UINT style)
 {
     return MessageBoxA(TheRun.MainWindow, text, GetMessageText(0, MSG_TITLE), style);

@@ -10,5 +10,8 @@
 int ReadMessageTableBlock(HANDLE file, DWORD bodyLength);
 const char* GetMessageText(int table, int number);
 void FormatMessageText(char* destination, int number, const char* argument); // 1,024-byte buffer
+// Message number formatted with argument into a new zero-filled 1,024-byte buffer that the caller
+// releases with MemRelease; null when the memory cannot be had.
+char* NewFormattedMessage(int number, const char* argument);
 int ShowMessage(const char* text, UINT style);
 void FreeMessageTable();

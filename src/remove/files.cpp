@@ -140,9 +140,8 @@ __attribute__((noinline)) static bool ReleaseSharedReference(bool inUse)
             RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);
     }
     if (removable) {
-        char* question = nullptr;
-        if (MemAllocZeroed(MESSAGE_TEXT_SIZE, &question)) {
-            FormatMessageText(question, MSG_SHARED_FILE, path);
+        char* question = NewFormattedMessage(MSG_SHARED_FILE, path);
+        if (question != nullptr) {
             if (question[0] != '\0' && ShowMessage(question, MB_YESNO | MB_ICONQUESTION) != IDYES)
                 removable = false;
             MemRelease(&question);

@@ -15,10 +15,9 @@
 
 int ShowReadOnlyPrompt(const char* path)
 {
-    char* text = nullptr;
-    if (!MemAllocZeroed(MESSAGE_TEXT_SIZE, &text))
+    char* text = NewFormattedMessage(MSG_READ_ONLY, path);
+    if (text == nullptr)
         return IDNO;
-    FormatMessageText(text, MSG_READ_ONLY, path);
     int answer = IDC_YES_TO_ALL;
     if (text[0] != '\0') {
         answer = static_cast<int>(DialogBoxParamA(TheRun.ModuleInstance, MAKEINTRESOURCEA(IDD_READONLY_PROMPT),
