@@ -14,21 +14,11 @@ if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 
-export WINEPREFIX="$win32/demo-prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export HOME="$WINEPREFIX.home"
-mkdir -p "$HOME"
-stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
-trap stop_wine EXIT
-
-if [ ! -f "$WINEPREFIX/.quillon-ready" ]; then
-    echo "== Creating the demo's Wine prefix (once, about 20 seconds)"
-    wineboot -i >/dev/null 2>&1 || true
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-    wineserver -w
-    touch "$WINEPREFIX/.quillon-ready"
-fi
+source "$here/../../tests/harness/wine-env.sh"
+use_wine_prefix "$win32/demo-prefix"
+trap stop_wine_prefix EXIT
+[ -f "$WINEPREFIX/.quillon-ready" ] || echo "== Creating the demo's Wine prefix (once, about 20 seconds)"
+prepare_wine_prefix
 
 drive="$WINEPREFIX/drive_c"
 app="$drive/Program Files/Quillon Demo"

@@ -6,14 +6,9 @@ set -uo pipefail
 build=${1:?usage: run-tests.sh BUILD_WIN32 [ctest args...]}
 shift
 build=$(cd "$build" && pwd)
-export WINEPREFIX="$build/wineprefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export HOME="$WINEPREFIX.home"
-mkdir -p "$HOME"
-
-stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
-trap stop_wine EXIT
+source "$(dirname "$0")/wine-env.sh"
+use_wine_prefix "$build/wineprefix"
+trap stop_wine_prefix EXIT
 
 xvfb-run -a -s "-screen 0 1024x768x24" \
     ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
