@@ -27,18 +27,16 @@ static char* FindText(char* text, const char* part)
     return nullptr;
 }
 
-// An empty buffer means "nothing usable": a value that is missing, not text, too long or without
-// its terminating NUL is never passed on as a class name or a command.
+// An empty buffer means "nothing usable": a value that is missing, not text or too long is never
+// passed on as a class name or a command. The unnamed value is read as every path value of the
+// stub is, through the shared reader: a text stored without its NUL gets one.
 LONG ReadClassesRootDefault(HKEY root, const char* keyPath, char* buffer)
 {
     HKEY key;
     LONG result = RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE, &key);
     if (result != ERROR_SUCCESS)
         return result;
-    // The unnamed value, read as RegQueryValueA reads it but through the call the registry pass uses.
-    DWORD size = PATH_SIZE;
-    if (RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
-        size == 0 || size > PATH_SIZE || buffer[size - 1] != '\0')
+    if (!ReadPathValue(key, nullptr, buffer))
         buffer[0] = '\0';
     RegCloseKey(key);
     return ERROR_SUCCESS;

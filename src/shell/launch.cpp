@@ -64,10 +64,8 @@ bool StartProgram(const char* program, const char* arguments, HANDLE* process)
     char* lastBackslash = hidden ? nullptr : FindLastChar(path, '\\');
     bool moved = lastBackslash != nullptr && PathLengthFits(GetCurrentDirectoryA(sizeof savedDirectory, savedDirectory));
     if (moved) {
-        // A program in a drive root runs in that root, not in the drive's current directory.
-        if (lastBackslash == path + 2 && path[1] == ':')
-            ++lastBackslash;
-        *lastBackslash = '\0';
+        // The folder keeps its backslash, so that a drive root stays that root ("C:\\", not "C:").
+        lastBackslash[1] = '\0';
         SetCurrentDirectoryA(path);
     }
     bool created = CreateProgramProcess(hidden ? path : nullptr, commandLine, hidden, true, process);
@@ -76,8 +74,8 @@ bool StartProgram(const char* program, const char* arguments, HANDLE* process)
     return created;
 }
 
-// Tested on the process handle, not on the exit code: a program that really ends with 259
-// (STILL_ACTIVE) would otherwise count as running for ever.
+// Running and waiting are both tested on the process handle, not on the exit code: a program that
+// really ends with 259 (STILL_ACTIVE) would otherwise count as running for ever.
 bool IsProcessRunning(HANDLE process)
 {
     return WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
@@ -88,12 +86,12 @@ bool RunProgram(const char* program, const char* arguments, bool wait)
     HANDLE process;
     if (!StartProgram(program, arguments, &process))
         return false;
-    if (wait) {
-        // The first test comes at once; the wait between pumps ends early when the program does.
-        while (IsProcessRunning(process)) {
-            PumpPendingMessages();
-            WaitForSingleObject(process, LAUNCH_WAIT_STEP_MS);
-        }
+    // The first test comes at once; each later one waits up to a step for the program, with the
+    // pending messages handled in between.
+    DWORD step = 0;
+    while (wait && WaitForSingleObject(process, step) == WAIT_TIMEOUT) {
+        PumpPendingMessages();
+        step = LAUNCH_WAIT_STEP_MS;
     }
     CloseHandle(process);
     return true;
