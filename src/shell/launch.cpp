@@ -64,7 +64,7 @@ bool StartProgram(const char* program, const char* arguments, HANDLE* process)
     char* lastBackslash = hidden ? nullptr : FindLastChar(path, '\\');
     bool moved = lastBackslash != nullptr && PathLengthFits(GetCurrentDirectoryA(sizeof savedDirectory, savedDirectory));
     if (moved) {
-        // The folder keeps its backslash, so that a drive root stays that root ("C:\\", not "C:").
+        // The folder keeps its backslash, so that a drive root stays that root ("C:\", not "C:").
         lastBackslash[1] = '\0';
         SetCurrentDirectoryA(path);
     }
