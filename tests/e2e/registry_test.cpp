@@ -2,16 +2,17 @@
 // real keys, at the NT level and at the 9x level, the registry checked afterwards.
 #include <gtest/gtest.h>
 
-#include <aclapi.h>
-
 #include <string>
 
 #include "install_support.h"
+#include "registry_support.h"
 #include "win_test.h"
 
 namespace {
 
+using qt::AllowDelete;
 using qt::DeleteRegistryTree;
+using qt::DenyDelete;
 using qt::RegistryKeyExists;
 using qt::RegistryValueExists;
 using qt::SetRegistryString;
@@ -45,37 +46,6 @@ void RunEntries(const std::string& name, const std::vector<quillon::RegistryItem
     data.registry = entries;
     qt::WriteUninstaller(app.exe, data);
     qt::RunSilently(app.exe);
-}
-
-// Denies DELETE on a key to everyone and allows the rest: no process can open it for removal.
-void DenyDelete(HKEY root, const std::string& path)
-{
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key));
-    EXPLICIT_ACCESSA rules[2] = {};
-    BuildExplicitAccessWithNameA(&rules[0], const_cast<char*>("EVERYONE"), DELETE, DENY_ACCESS, NO_INHERITANCE);
-    BuildExplicitAccessWithNameA(&rules[1], const_cast<char*>("EVERYONE"), KEY_ALL_ACCESS & ~DELETE, GRANT_ACCESS,
-                                 NO_INHERITANCE);
-    PACL acl = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, SetEntriesInAclA(2, rules, nullptr, &acl));
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor));
-    LocalFree(acl);
-    RegCloseKey(key);
-}
-
-void AllowDelete(HKEY root, const std::string& path)
-{
-    HKEY key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
-        return;
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
-    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
-    RegCloseKey(key);
 }
 
 class Registry : public ::testing::Test {

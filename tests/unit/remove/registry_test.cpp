@@ -4,19 +4,20 @@
 // the pass leaves them, and the progress positions.
 #include <gtest/gtest.h>
 
-#include <aclapi.h>
-
 #include <string>
 
 #include "passes_support.h"
 #include "remove/registry.h"
+#include "registry_support.h"
 #include "win_test.h"
 
 namespace {
 
 using passes_test::PassTest;
 using passes_test::ProgressRecorder;
+using qt::AllowDelete;
 using qt::DeleteRegistryTree;
+using qt::DenyDelete;
 using qt::RegistryKeyExists;
 using qt::RegistryValueExists;
 using qt::SetRegistryString;
@@ -28,39 +29,6 @@ std::string Under(const std::string& path) { return std::string(TestKey) + "\\" 
 void CreateKey(HKEY root, const std::string& path, REGSAM view = 0)
 {
     SetRegistryString(root, path, "marker", "x", view);
-}
-
-// Denies DELETE on a key to everyone and allows the rest, so that neither this process nor the
-// stub can open it for removal. Wine honours the deny when the key is opened.
-void DenyDelete(HKEY root, const std::string& path)
-{
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key));
-    EXPLICIT_ACCESSA rules[2] = {};
-    BuildExplicitAccessWithNameA(&rules[0], const_cast<char*>("EVERYONE"), DELETE, DENY_ACCESS, NO_INHERITANCE);
-    BuildExplicitAccessWithNameA(&rules[1], const_cast<char*>("EVERYONE"), KEY_ALL_ACCESS & ~DELETE, GRANT_ACCESS,
-                                 NO_INHERITANCE);
-    PACL acl = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, SetEntriesInAclA(2, rules, nullptr, &acl));
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor));
-    LocalFree(acl);
-    RegCloseKey(key);
-}
-
-// Gives the key back a DACL that allows everything, so that the test can clean up.
-void AllowDelete(HKEY root, const std::string& path)
-{
-    HKEY key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
-        return;
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
-    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
-    RegCloseKey(key);
 }
 
 class DeleteKeyTreeTest : public ::testing::Test {

@@ -1,0 +1,19 @@
+// Support for the registry tests, in-process and end to end: a key that nobody may open for
+// removal, and giving it back for clean-up afterwards.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace qt {
+
+// Denies DELETE on a key to everyone and allows the rest, so that neither the test nor the stub
+// can open it for removal. Wine honours the deny when the key is opened.
+void DenyDelete(HKEY root, const std::string& path);
+
+// Gives the key back a DACL that allows everything, so that the test can clean up. A key that
+// is not there is left alone.
+void AllowDelete(HKEY root, const std::string& path);
+
+}  // namespace qt
