@@ -13,6 +13,8 @@
 
 namespace {
 
+using qt::FontChanges;
+
 const char SharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 const char NtFontsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
 const char FontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
@@ -328,30 +330,13 @@ TEST_F(FilePass, AnEmptyReadOnlyQuestionDeletesWithoutAPrompt)
 
 // --- Fonts -----------------------------------------------------------------------------------
 
-// A top-level window of the test that counts the WM_FONTCHANGE broadcasts it hears.
-int FontChanges;
-
-LRESULT CALLBACK CountingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_FONTCHANGE)
-        ++FontChanges;
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
 class FontPass : public FilePass {
 protected:
     void SetUp() override
     {
         FilePass::SetUp();
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = CountingWindowProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = "FilesE2EFontChangeCounter";
-        RegisterClassA(&windowClass);
-        counter_ = CreateWindowExA(0, windowClass.lpszClassName, "counter", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
-                                   nullptr, GetModuleHandleA(nullptr), nullptr);
+        counter_ = qt::OpenFontChangeCounter("FilesE2EFontChangeCounter");
         ASSERT_NE(nullptr, counter_);
-        FontChanges = 0;
     }
     void TearDown() override
     {

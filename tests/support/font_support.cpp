@@ -334,4 +334,30 @@ void WriteFontFile(const std::string& path, const FontSpec& spec)
     ASSERT_TRUE(out.good()) << "cannot write " << path;
 }
 
+int FontChanges;
+
+namespace {
+
+LRESULT CALLBACK CountingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_FONTCHANGE)
+        ++FontChanges;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+} // namespace
+
+HWND OpenFontChangeCounter(const char* className)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = CountingWindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = className;
+    RegisterClassA(&windowClass);
+    HWND counter = CreateWindowExA(0, className, "counter", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                   GetModuleHandleA(nullptr), nullptr);
+    FontChanges = 0;
+    return counter;
+}
+
 } // namespace qt

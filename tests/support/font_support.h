@@ -3,6 +3,8 @@
 // its structure (more table records before 'name', name records with any length or offset).
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,5 +38,12 @@ std::vector<FontNameRecord> StandardFontNames(const std::string& family, bool wi
                                               bool withWindows = true);
 std::vector<uint8_t> BuildTrueTypeFont(const FontSpec& spec);
 void WriteFontFile(const std::string& path, const FontSpec& spec);
+
+// The WM_FONTCHANGE broadcasts heard by the counting window since it was opened.
+extern int FontChanges;
+
+// Registers the window class of that name and opens a top-level window of it that counts the
+// WM_FONTCHANGE broadcasts it hears into FontChanges, which starts again from 0; null on failure.
+HWND OpenFontChangeCounter(const char* className);
 
 } // namespace qt

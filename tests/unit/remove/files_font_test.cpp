@@ -18,6 +18,8 @@ using files_test::FilePassTest;
 
 namespace {
 
+using qt::FontChanges;
+
 const char NtFontsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
 const char FontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
 const DWORD NameSize = 520;
@@ -217,30 +219,13 @@ TEST_F(FilePassTest, DamagedFontsNeverMakeTheReaderWritePastItsBuffer)
 
 // --- Removing the font -----------------------------------------------------------------------
 
-// A top-level window of the test that counts the WM_FONTCHANGE broadcasts it hears.
-int FontChanges;
-
-LRESULT CALLBACK CountingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_FONTCHANGE)
-        ++FontChanges;
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
 class FontRemovalTest : public FilePassTest {
 protected:
     void SetUp() override
     {
         FilePassTest::SetUp();
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = CountingWindowProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = "FilesFontChangeCounter";
-        RegisterClassA(&windowClass);
-        counter_ = CreateWindowExA(0, "FilesFontChangeCounter", "counter", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
-                                   nullptr, GetModuleHandleA(nullptr), nullptr);
+        counter_ = qt::OpenFontChangeCounter("FilesFontChangeCounter");
         ASSERT_NE(nullptr, counter_);
-        FontChanges = 0;
     }
     void TearDown() override
     {
