@@ -12,12 +12,7 @@
 
 namespace {
 
-std::string SystemFolder()
-{
-    char folder[MAX_PATH] = "";
-    GetSystemDirectoryA(folder, sizeof folder);
-    return folder;
-}
+using qt::SystemFolder;
 
 TEST(SelfRemovalBound, ABatchThatCannotDeleteTheExecutableGivesUpAndDeletesItself)
 {

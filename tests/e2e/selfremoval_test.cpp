@@ -12,12 +12,7 @@
 
 namespace {
 
-std::string WindowsFolder()
-{
-    char folder[MAX_PATH] = "";
-    GetWindowsDirectoryA(folder, sizeof folder);
-    return folder;
-}
+using qt::WindowsFolder;
 
 class SelfRemovalRun : public ::testing::Test {
 protected:
@@ -26,16 +21,14 @@ protected:
         base_ = qt::FreshFolder(std::string("sr-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         temp_ = qt::Join(base_, "tmp");
         CreateDirectoryA(temp_.c_str(), nullptr);
-        tmp_.reset(new qt::ScopedVariable("TMP", temp_));
-        temp2_.reset(new qt::ScopedVariable("TEMP", temp_));
+        tempVariables_.reset(new qt::ScopedTempFolder(temp_));
         recordFile_ = qt::Join(base_, "records.txt");
         record_.reset(new qt::ScopedVariable("QUILLON_RECORD", recordFile_));
     }
     void TearDown() override
     {
         record_.reset();
-        tmp_.reset();
-        temp2_.reset();
+        tempVariables_.reset();
     }
     void Install(const std::string& folderName, const std::string& exeName = "uninstall.exe")
     {
@@ -59,7 +52,8 @@ protected:
     }
 
     std::string base_, temp_, app_, exe_, recordFile_;
-    std::unique_ptr<qt::ScopedVariable> tmp_, temp2_, record_;
+    std::unique_ptr<qt::ScopedVariable> record_;
+    std::unique_ptr<qt::ScopedTempFolder> tempVariables_;
 };
 
 TEST_F(SelfRemovalRun, ACompletedRunRemovesTheExecutableAndItsEmptyFolder)

@@ -23,8 +23,7 @@ protected:
         record_.reset(new qt::ScopedVariable("QUILLON_RECORD", recordFile_));
         std::string temp = qt::Join(base_, "tmp");
         CreateDirectoryA(temp.c_str(), nullptr);
-        tmp_.reset(new qt::ScopedVariable("TMP", temp));
-        temp_.reset(new qt::ScopedVariable("TEMP", temp));
+        temp_.reset(new qt::ScopedTempFolder(temp));
         SetClass(".htm", "QuillonTest.E2eHtml");
         SetClass(".qtgood", "QuillonTest.E2eGood");
         SetClass("QuillonTest.E2eGood\\shell\\open\\command", "\"" + handler_ + "\" shell \"%1\"");
@@ -33,7 +32,6 @@ protected:
     {
         classes_.clear();
         record_.reset();
-        tmp_.reset();
         temp_.reset();
     }
     void SetClass(const std::string& key, const std::string& value)
@@ -70,7 +68,8 @@ protected:
 
     std::string base_, docs_, handler_, recordFile_;
     int round_ = 0;
-    std::unique_ptr<qt::ScopedVariable> record_, tmp_, temp_;
+    std::unique_ptr<qt::ScopedVariable> record_;
+    std::unique_ptr<qt::ScopedTempFolder> temp_;
     std::vector<std::unique_ptr<qt::ScopedClassDefault>> classes_;
 };
 

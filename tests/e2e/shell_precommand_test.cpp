@@ -12,12 +12,7 @@
 
 namespace {
 
-std::string WindowsFolder()
-{
-    char folder[MAX_PATH] = "";
-    GetWindowsDirectoryA(folder, sizeof folder);
-    return folder;
-}
+using qt::WindowsFolder;
 
 class PreCommandRun : public ::testing::Test {
 protected:
@@ -28,15 +23,13 @@ protected:
         record_.reset(new qt::ScopedVariable("QUILLON_RECORD", recordFile_));
         std::string temp = qt::Join(base_, "tmp");
         CreateDirectoryA(temp.c_str(), nullptr);
-        tmp_.reset(new qt::ScopedVariable("TMP", temp));
-        temp_.reset(new qt::ScopedVariable("TEMP", temp));
+        temp_.reset(new qt::ScopedTempFolder(temp));
         round_ = 0;
     }
     void TearDown() override
     {
         variables_.clear();
         record_.reset();
-        tmp_.reset();
         temp_.reset();
     }
     // A fresh installation folder with an uninstaller for command and a listed file data.txt.
@@ -78,7 +71,8 @@ protected:
 
     std::string base_, app_, exe_, data_, recordFile_;
     int round_ = 0;
-    std::unique_ptr<qt::ScopedVariable> record_, tmp_, temp_;
+    std::unique_ptr<qt::ScopedVariable> record_;
+    std::unique_ptr<qt::ScopedTempFolder> temp_;
     std::vector<std::unique_ptr<qt::ScopedVariable>> variables_;
 };
 

@@ -285,4 +285,31 @@ void RunWithin(DWORD timeoutMs, const std::function<void()>& fn, const char* wha
     CloseHandle(done);
 }
 
+std::string WindowsFolder()
+{
+    char folder[MAX_PATH] = "";
+    GetWindowsDirectoryA(folder, sizeof folder);
+    return folder;
+}
+
+std::string SystemFolder()
+{
+    char folder[MAX_PATH] = "";
+    GetSystemDirectoryA(folder, sizeof folder);
+    return folder;
+}
+
+std::string CurrentDirectory()
+{
+    char directory[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof directory, directory);
+    return directory;
+}
+
+std::string Lower(std::string text)
+{
+    CharLowerBuffA(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
 } // namespace qt

@@ -45,6 +45,17 @@ private:
     bool had_ = false;
 };
 
+// TMP and TEMP of this process (inherited by what it starts) both pointed at folder, put back at
+// the end.
+class ScopedTempFolder {
+public:
+    explicit ScopedTempFolder(const std::string& folder) : tmp_("TMP", folder), temp_("TEMP", folder) {}
+
+private:
+    ScopedVariable tmp_;
+    ScopedVariable temp_;
+};
+
 // The default value of a key under HKEY_CLASSES_ROOT, put back (or the key removed) at the end.
 class ScopedClassDefault {
 public:
@@ -89,5 +100,13 @@ std::string ExpectedSelfRemovalBatch(const std::string& exe, const std::string& 
 // Ends a test program that hangs in a call under test: fn runs on a thread, and if it has not
 // returned within the limit the failure is reported and the whole program ends.
 void RunWithin(DWORD timeoutMs, const std::function<void()>& fn, const char* what);
+
+// The Windows and system folders as the system gives them, and this process's current directory.
+std::string WindowsFolder();
+std::string SystemFolder();
+std::string CurrentDirectory();
+
+// The text in lower case, as the system folds it, for paths compared without regard to case.
+std::string Lower(std::string text);
 
 } // namespace qt

@@ -14,38 +14,16 @@
 
 namespace {
 
-std::string CurrentDirectory()
-{
-    char directory[MAX_PATH] = "";
-    GetCurrentDirectoryA(sizeof directory, directory);
-    return directory;
-}
-
-std::string SystemFolder()
-{
-    char folder[MAX_PATH] = "";
-    GetSystemDirectoryA(folder, sizeof folder);
-    return folder;
-}
+using qt::CurrentDirectory;
+using qt::Lower;
+using qt::SystemFolder;
+using qt::WindowsFolder;
 
 std::string Wow64Folder()
 {
     char folder[MAX_PATH] = "";
     UINT length = GetSystemWow64DirectoryA(folder, sizeof folder);
     return length == 0 ? std::string("(none)") : std::string(folder);
-}
-
-std::string WindowsFolder()
-{
-    char folder[MAX_PATH] = "";
-    GetWindowsDirectoryA(folder, sizeof folder);
-    return folder;
-}
-
-std::string Lower(std::string text)
-{
-    CharLowerBuffA(&text[0], static_cast<DWORD>(text.size()));
-    return text;
 }
 
 class Launch : public ::testing::Test {

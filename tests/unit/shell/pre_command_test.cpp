@@ -17,12 +17,7 @@
 
 namespace {
 
-std::string WindowsFolder()
-{
-    char folder[MAX_PATH] = "";
-    GetWindowsDirectoryA(folder, sizeof folder);
-    return folder;
-}
+using qt::WindowsFolder;
 
 class PreCommand : public ::testing::Test {
 protected:

@@ -20,32 +20,10 @@
 
 namespace {
 
-std::string Lower(std::string text)
-{
-    CharLowerBuffA(&text[0], static_cast<DWORD>(text.size()));
-    return text;
-}
-
-std::string SystemFolder()
-{
-    char folder[MAX_PATH] = "";
-    GetSystemDirectoryA(folder, sizeof folder);
-    return folder;
-}
-
-std::string WindowsFolder()
-{
-    char folder[MAX_PATH] = "";
-    GetWindowsDirectoryA(folder, sizeof folder);
-    return folder;
-}
-
-std::string CurrentDirectory()
-{
-    char directory[MAX_PATH] = "";
-    GetCurrentDirectoryA(sizeof directory, directory);
-    return directory;
-}
+using qt::CurrentDirectory;
+using qt::Lower;
+using qt::SystemFolder;
+using qt::WindowsFolder;
 
 class SelfRemoval : public ::testing::Test {
 protected:
@@ -67,8 +45,7 @@ protected:
             FreeLibrary(module_);
         SetCurrentDirectoryA(savedDirectory_.c_str());
         FinalizeRun();
-        tmp_.reset();
-        temp2_.reset();
+        tempVariables_.reset();
     }
     // Installs the stand-in in folder, loads it and holds it open without delete sharing.
     void InstallStandIn(const std::string& folder)
@@ -94,16 +71,14 @@ protected:
     std::vector<std::string> Batches() { return qt::ListFiles(temp_, "delme*.bat"); }
     void SetTemporaryFolder(const std::string& folder)
     {
-        tmp_.reset();
-        temp2_.reset();
-        tmp_.reset(new qt::ScopedVariable("TMP", folder));
-        temp2_.reset(new qt::ScopedVariable("TEMP", folder));
+        tempVariables_.reset();
+        tempVariables_.reset(new qt::ScopedTempFolder(folder));
     }
 
     std::string savedDirectory_, folder_, temp_, app_, exe_;
     HMODULE module_ = nullptr;
     HANDLE hold_ = INVALID_HANDLE_VALUE;
-    std::unique_ptr<qt::ScopedVariable> tmp_, temp2_;
+    std::unique_ptr<qt::ScopedTempFolder> tempVariables_;
 };
 
 // The interpreter started for the batch, found among the running processes by its command line.
