@@ -18,17 +18,14 @@ class SelfRemovalRun : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        base_ = qt::FreshFolder(std::string("sr-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        temp_ = qt::Join(base_, "tmp");
-        CreateDirectoryA(temp_.c_str(), nullptr);
-        tempVariables_.reset(new qt::ScopedTempFolder(temp_));
-        recordFile_ = qt::Join(base_, "records.txt");
-        record_.reset(new qt::ScopedVariable("QUILLON_RECORD", recordFile_));
+        folder_.reset(new qt::RecordedTestFolder("sr-"));
+        base_ = folder_->base;
+        temp_ = folder_->temp;
+        recordFile_ = folder_->recordFile;
     }
     void TearDown() override
     {
-        record_.reset();
-        tempVariables_.reset();
+        folder_.reset();
     }
     void Install(const std::string& folderName, const std::string& exeName = "uninstall.exe")
     {
@@ -52,8 +49,7 @@ protected:
     }
 
     std::string base_, temp_, app_, exe_, recordFile_;
-    std::unique_ptr<qt::ScopedVariable> record_;
-    std::unique_ptr<qt::ScopedTempFolder> tempVariables_;
+    std::unique_ptr<qt::RecordedTestFolder> folder_;
 };
 
 TEST_F(SelfRemovalRun, ACompletedRunRemovesTheExecutableAndItsEmptyFolder)

@@ -14,16 +14,13 @@ class ClosingDocument : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        base_ = qt::FreshFolder(std::string("doc-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder_.reset(new qt::RecordedTestFolder("doc-"));
+        base_ = folder_->base;
+        recordFile_ = folder_->recordFile;
         docs_ = qt::Join(base_, "docs");
         CreateDirectoryA(docs_.c_str(), nullptr);
         handler_ = qt::Join(base_, "handler.exe");
         qt::InstallRecorder(handler_);
-        recordFile_ = qt::Join(base_, "records.txt");
-        record_.reset(new qt::ScopedVariable("QUILLON_RECORD", recordFile_));
-        std::string temp = qt::Join(base_, "tmp");
-        CreateDirectoryA(temp.c_str(), nullptr);
-        temp_.reset(new qt::ScopedTempFolder(temp));
         SetClass(".htm", "QuillonTest.E2eHtml");
         SetClass(".qtgood", "QuillonTest.E2eGood");
         SetClass("QuillonTest.E2eGood\\shell\\open\\command", "\"" + handler_ + "\" shell \"%1\"");
@@ -31,8 +28,7 @@ protected:
     void TearDown() override
     {
         classes_.clear();
-        record_.reset();
-        temp_.reset();
+        folder_.reset();
     }
     void SetClass(const std::string& key, const std::string& value)
     {
@@ -68,8 +64,7 @@ protected:
 
     std::string base_, docs_, handler_, recordFile_;
     int round_ = 0;
-    std::unique_ptr<qt::ScopedVariable> record_;
-    std::unique_ptr<qt::ScopedTempFolder> temp_;
+    std::unique_ptr<qt::RecordedTestFolder> folder_;
     std::vector<std::unique_ptr<qt::ScopedClassDefault>> classes_;
 };
 

@@ -18,19 +18,15 @@ class PreCommandRun : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        base_ = qt::FreshFolder(std::string("shell-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        recordFile_ = qt::Join(base_, "records.txt");
-        record_.reset(new qt::ScopedVariable("QUILLON_RECORD", recordFile_));
-        std::string temp = qt::Join(base_, "tmp");
-        CreateDirectoryA(temp.c_str(), nullptr);
-        temp_.reset(new qt::ScopedTempFolder(temp));
+        folder_.reset(new qt::RecordedTestFolder("shell-"));
+        base_ = folder_->base;
+        recordFile_ = folder_->recordFile;
         round_ = 0;
     }
     void TearDown() override
     {
         variables_.clear();
-        record_.reset();
-        temp_.reset();
+        folder_.reset();
     }
     // A fresh installation folder with an uninstaller for command and a listed file data.txt.
     void Install(const std::string& command, bool wait)
@@ -71,8 +67,7 @@ protected:
 
     std::string base_, app_, exe_, data_, recordFile_;
     int round_ = 0;
-    std::unique_ptr<qt::ScopedVariable> record_;
-    std::unique_ptr<qt::ScopedTempFolder> temp_;
+    std::unique_ptr<qt::RecordedTestFolder> folder_;
     std::vector<std::unique_ptr<qt::ScopedVariable>> variables_;
 };
 

@@ -285,6 +285,24 @@ void RunWithin(DWORD timeoutMs, const std::function<void()>& fn, const char* wha
     CloseHandle(done);
 }
 
+namespace {
+
+std::string TemporaryFolderIn(const std::string& base)
+{
+    std::string temp = Join(base, "tmp");
+    CreateDirectoryA(temp.c_str(), nullptr);
+    return temp;
+}
+
+} // namespace
+
+RecordedTestFolder::RecordedTestFolder(const std::string& prefix)
+    : base(FreshFolder(prefix + ::testing::UnitTest::GetInstance()->current_test_info()->name())),
+      temp(TemporaryFolderIn(base)), recordFile(Join(base, "records.txt")), tempVariables_(temp),
+      record_("QUILLON_RECORD", recordFile)
+{
+}
+
 std::string WindowsFolder()
 {
     char folder[MAX_PATH] = "";

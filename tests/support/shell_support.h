@@ -56,6 +56,24 @@ private:
     ScopedVariable temp_;
 };
 
+// The folder of one end-to-end run of the shell tests: a fresh folder named prefix + the running
+// test's name, its "tmp" subfolder made TMP and TEMP, and its "records.txt" made the recorder's
+// record file (QUILLON_RECORD); the variables are put back at the end.
+class RecordedTestFolder {
+public:
+    explicit RecordedTestFolder(const std::string& prefix);
+    RecordedTestFolder(const RecordedTestFolder&) = delete;
+    RecordedTestFolder& operator=(const RecordedTestFolder&) = delete;
+
+    const std::string base;
+    const std::string temp;
+    const std::string recordFile;
+
+private:
+    ScopedTempFolder tempVariables_;
+    ScopedVariable record_;
+};
+
 // The default value of a key under HKEY_CLASSES_ROOT, put back (or the key removed) at the end.
 class ScopedClassDefault {
 public:
