@@ -14,6 +14,21 @@ namespace paths_test {
 
 const char* const CurrentVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion";
 
+// The text with its ASCII letters in upper or lower case only, as the folder names are compared.
+inline std::string Upper(std::string text)
+{
+    for (char& c : text)
+        c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    return text;
+}
+
+inline std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return text;
+}
+
 // The path without one trailing backslash, unless it is a drive root or shorter.
 inline std::string Stripped(std::string path)
 {

@@ -40,20 +40,6 @@ std::string Expand(const std::string& source)
     return std::string(destination.data());
 }
 
-std::string Upper(std::string text)
-{
-    for (char& c : text)
-        c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    return text;
-}
-
-std::string Lower(std::string text)
-{
-    for (char& c : text)
-        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    return text;
-}
-
 // Every other letter changed in case: "#aPpDaTa#".
 std::string Mixed(std::string text)
 {

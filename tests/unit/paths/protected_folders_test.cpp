@@ -75,20 +75,6 @@ bool Protected(const std::string& path)
     return result;
 }
 
-std::string Upper(std::string text)
-{
-    for (char& c : text)
-        c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    return text;
-}
-
-std::string Lower(std::string text)
-{
-    for (char& c : text)
-        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    return text;
-}
-
 class ProtectedFolders : public ::testing::Test {
 protected:
     void SetUp() override { DetectPlatform(); }
