@@ -4,6 +4,7 @@
 // same bytes.
 #include <gtest/gtest.h>
 
+#include "bytes_support.h"
 #include "format_reader.h"
 #include "format_writer.h"
 
@@ -11,11 +12,7 @@ using namespace quillon;
 
 namespace {
 
-Bytes B(std::initializer_list<int> values) {
-    Bytes out;
-    for (int v : values) out.push_back(static_cast<uint8_t>(v));
-    return out;
-}
+using native_test::B;
 
 // A stand-in for the stub part of a file: the chain starts right after it.
 const size_t kStubSize = 64;

@@ -10,17 +10,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "bytes_support.h"
 #include "format_writer.h"
 
 using namespace quillon;
 
 namespace {
 
-Bytes B(std::initializer_list<int> values) {
-    Bytes out;
-    for (int v : values) out.push_back(static_cast<uint8_t>(v));
-    return out;
-}
+using native_test::B;
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
