@@ -11,6 +11,7 @@
 namespace {
 
 using qt::AllowDelete;
+using qt::CreateKey;
 using qt::DeleteRegistryTree;
 using qt::DenyDelete;
 using qt::RegistryKeyExists;
@@ -20,11 +21,6 @@ using qt::SetRegistryString;
 const char Base[] = "Software\\QuillonRegistryE2E";
 
 std::string Under(const std::string& path) { return std::string(Base) + "\\" + path; }
-
-void CreateKey(HKEY root, const std::string& path, REGSAM view = 0)
-{
-    SetRegistryString(root, path, "marker", "x", view);
-}
 
 // A key that may live below a volatile key (HKEY_CURRENT_CONFIG\System is one): made volatile.
 void CreateVolatileKey(HKEY root, const std::string& path)

@@ -5,7 +5,14 @@
 
 #include <aclapi.h>
 
+#include "win_test.h"
+
 namespace qt {
+
+void CreateKey(HKEY root, const std::string& path, REGSAM view)
+{
+    SetRegistryString(root, path, "marker", "x", view);
+}
 
 void DenyDelete(HKEY root, const std::string& path)
 {

@@ -1,5 +1,5 @@
-// Support for the registry tests, in-process and end to end: a key that nobody may open for
-// removal, and giving it back for clean-up afterwards.
+// Support for the registry tests, in-process and end to end: a key with a value in it, a key that
+// nobody may open for removal, and giving it back for clean-up afterwards.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +7,10 @@
 #include <string>
 
 namespace qt {
+
+// Creates the key (and the keys above it), holding one value, "marker" = "x"; view 0 or a
+// KEY_WOW64_* flag.
+void CreateKey(HKEY root, const std::string& path, REGSAM view = 0);
 
 // Denies DELETE on a key to everyone and allows the rest, so that neither the test nor the stub
 // can open it for removal. Wine honours the deny when the key is opened.

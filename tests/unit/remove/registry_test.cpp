@@ -16,6 +16,7 @@ namespace {
 using passes_test::PassTest;
 using passes_test::ProgressRecorder;
 using qt::AllowDelete;
+using qt::CreateKey;
 using qt::DeleteRegistryTree;
 using qt::DenyDelete;
 using qt::RegistryKeyExists;
@@ -25,11 +26,6 @@ using qt::SetRegistryString;
 const char TestKey[] = "Software\\QuillonRegistryUnit";
 
 std::string Under(const std::string& path) { return std::string(TestKey) + "\\" + path; }
-
-void CreateKey(HKEY root, const std::string& path, REGSAM view = 0)
-{
-    SetRegistryString(root, path, "marker", "x", view);
-}
 
 class DeleteKeyTreeTest : public ::testing::Test {
 protected:
