@@ -49,6 +49,16 @@ std::string TempDir() {
     return dir.string();
 }
 
+// How many entries the folder holds.
+size_t EntriesIn(const std::string& dir) {
+    size_t entries = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir)) {
+        (void)e;
+        ++entries;
+    }
+    return entries;
+}
+
 } // namespace
 
 TEST(WriterPieces, LittleEndian) {
@@ -240,11 +250,7 @@ TEST(FileHelpers, WriteReplacesAndReadsBack) {
     ASSERT_TRUE(ReadFileBytes(path, &back, &error)) << error;
     EXPECT_EQ(back, B({4, 5}));
     // Only the output itself remains: no temporary file beside it.
-    size_t entries = 0;
-    for (auto& e : std::filesystem::directory_iterator(dir)) {
-        (void)e;
-        ++entries;
-    }
+    size_t entries = EntriesIn(dir);
     EXPECT_EQ(entries, 1u);
     std::filesystem::remove_all(dir);
 }
@@ -261,11 +267,7 @@ TEST(FileHelpers, FailuresLeaveNothing) {
     // Writing over a folder fails at the rename; the temporary must be gone.
     std::filesystem::create_directories(dir + "/occupied/inner");
     EXPECT_FALSE(WriteFileBytes(dir + "/occupied", B({1}), &error));
-    size_t entries = 0;
-    for (auto& e : std::filesystem::directory_iterator(dir)) {
-        (void)e;
-        ++entries;
-    }
+    size_t entries = EntriesIn(dir);
     EXPECT_EQ(entries, 1u);
     std::filesystem::remove_all(dir);
 }

@@ -81,6 +81,16 @@ protected:
         return {code, out.str(), err.str()};
     }
 
+    // Runs a built program through the shell: its real exit status and what it wrote to its streams.
+    Result RunProgram(const std::string& exe, const std::string& args) {
+        std::string command = "'" + exe + "' " + args + " >'" + Path("out.txt") + "' 2>'" + Path("err.txt") + "'";
+        int status = std::system(command.c_str());
+        Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(Path("out.txt")), ReadText(Path("err.txt"))};
+        fs::remove(Path("out.txt"));
+        fs::remove(Path("err.txt"));
+        return result;
+    }
+
     std::vector<std::string> Entries() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename().string());
@@ -490,15 +500,7 @@ TEST_F(PackCli, RandomManifestsRoundTrip) {
 
 // The executable itself: real exit status, streams and files.
 TEST_F(PackCli, TheExecutable) {
-    auto run = [&](const std::string& args) {
-        std::string command = std::string("'") + QUILLON_PACK_EXE + "' " + args + " >'" + Path("out.txt") + "' 2>'" +
-                              Path("err.txt") + "'";
-        int status = std::system(command.c_str());
-        Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(Path("out.txt")), ReadText(Path("err.txt"))};
-        fs::remove(Path("out.txt"));
-        fs::remove(Path("err.txt"));
-        return result;
-    };
+    auto run = [&](const std::string& args) { return RunProgram(QUILLON_PACK_EXE, args); };
     std::string demo = std::string(QUILLON_EXAMPLES_DIR) + "/demo/manifest.json";
     Result built = run("build '" + demo + "' --stub '" + stub_ + "' -o '" + Path("u.exe") + "'");
     EXPECT_EQ(built.code, 0) << built.err;
@@ -516,15 +518,7 @@ TEST_F(PackCli, TheExecutable) {
 
 // quillon-stamp, the stub's post-link step.
 TEST_F(PackCli, StampTool) {
-    auto run = [&](const std::string& args) {
-        std::string command = std::string("'") + QUILLON_STAMP_EXE + "' " + args + " >'" + Path("out.txt") + "' 2>'" +
-                              Path("err.txt") + "'";
-        int status = std::system(command.c_str());
-        Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(Path("out.txt")), ReadText(Path("err.txt"))};
-        fs::remove(Path("out.txt"));
-        fs::remove(Path("err.txt"));
-        return result;
-    };
+    auto run = [&](const std::string& args) { return RunProgram(QUILLON_STAMP_EXE, args); };
     WriteStub(Path("fresh.exe"), false, 1);
     Result stamped = run("'" + Path("fresh.exe") + "'");
     EXPECT_EQ(stamped.code, 0) << stamped.err;
