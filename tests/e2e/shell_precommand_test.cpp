@@ -3,7 +3,6 @@
 // cannot be expanded, the switches, waiting (and a command that ends with 259), a missing program
 // and the bare interpreter name.
 #include <gtest/gtest.h>
-#include <shlobj.h>
 
 #include <string>
 
@@ -42,12 +41,7 @@ protected:
         data.settings.preCommand = command;
         qt::WriteUninstaller(exe_, data);
     }
-    void Plant(const std::string& relative)
-    {
-        std::string path = qt::Join(app_, relative);
-        SHCreateDirectoryExA(nullptr, path.substr(0, path.rfind('\\')).c_str(), nullptr);
-        qt::InstallRecorder(path);
-    }
+    void Plant(const std::string& relative) { qt::PlantRecorder(app_, relative); }
     void Set(const std::string& name, const std::string& value)
     {
         variables_.emplace_back(new qt::ScopedVariable(name, value));

@@ -2,6 +2,7 @@
 #include "shell_support.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
@@ -295,6 +296,13 @@ std::string TemporaryFolderIn(const std::string& base)
 }
 
 } // namespace
+
+void PlantRecorder(const std::string& folder, const std::string& relative)
+{
+    std::string path = Join(folder, relative);
+    SHCreateDirectoryExA(nullptr, path.substr(0, path.rfind('\\')).c_str(), nullptr);
+    InstallRecorder(path);
+}
 
 RecordedTestFolder::RecordedTestFolder(const std::string& prefix)
     : base(FreshFolder(prefix + ::testing::UnitTest::GetInstance()->current_test_info()->name())),

@@ -26,6 +26,8 @@ struct Record {
 std::string RecorderPath();
 void InstallRecorder(const std::string& path); // a copy of the recorder under that name
 std::vector<Record> ReadRecords(const std::string& recordFile);
+// A copy of the recorder at folder\relative, the folders on the way created.
+void PlantRecorder(const std::string& folder, const std::string& relative);
 
 // Polls every 20 ms until done() or the limit; returns done().
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);

@@ -49,13 +49,7 @@ protected:
         qt::RunWithin(60000, [] { RunPreUninstallCommand(); }, "RunPreUninstallCommand");
         return qt::ReadRecords(recordFile_);
     }
-    void Plant(const std::string& relative)
-    {
-        std::string path = qt::Join(app_, relative);
-        std::string folder = path.substr(0, path.rfind('\\'));
-        SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
-        qt::InstallRecorder(path);
-    }
+    void Plant(const std::string& relative) { qt::PlantRecorder(app_, relative); }
 
     std::string folder_, app_, recordFile_;
     quillon::Bytes settings_;
