@@ -29,8 +29,9 @@ PROGRAM_LABEL = {"quillon": "a: Quillon (`/S`)", "raw": "b: raw Win32 calls", "n
 # ---------------------------------------------------------------- PE files and the linker map
 
 def pe_layout(path):
-    """Sections of a PE file: list of (name, virtual size, raw size, raw offset), header bytes,
-    file size, and the bytes behind the last section (appended data)."""
+    """Sections of a PE file: list of (name, virtual size, raw size, raw offset, virtual address),
+    header bytes, file size, the bytes behind the last section (appended data), and the address of
+    the import directory."""
     with open(path, "rb") as f:
         data = f.read()
     pe = struct.unpack_from("<I", data, 0x3C)[0]
@@ -40,15 +41,16 @@ def pe_layout(path):
     optional_size, = struct.unpack_from("<H", data, pe + 20)
     optional = pe + 24
     header_bytes, = struct.unpack_from("<I", data, optional + 60)
+    import_rva, = struct.unpack_from("<I", data, optional + 96 + 8)
     sections = []
     table = optional + optional_size
     for index in range(sections_count):
         raw = data[table + 40 * index: table + 40 * (index + 1)]
         name = raw[:8].rstrip(b"\0").decode("latin-1")
-        vsize, _vaddr, rsize, rptr = struct.unpack_from("<IIII", raw, 8)
-        sections.append((name, vsize, rsize, rptr))
-    end = max([header_bytes] + [rptr + rsize for _n, _v, rsize, rptr in sections if rsize])
-    return sections, header_bytes, len(data), len(data) - end
+        vsize, vaddr, rsize, rptr = struct.unpack_from("<IIII", raw, 8)
+        sections.append((name, vsize, rsize, rptr, vaddr))
+    end = max([header_bytes] + [rptr + rsize for _n, _v, rsize, rptr, _a in sections if rsize])
+    return sections, header_bytes, len(data), len(data) - end, import_rva
 
 
 RESOURCE_TYPES = {1: "cursor", 2: "bitmap", 3: "icon images", 4: "menu", 5: "dialogs", 6: "strings",
@@ -91,13 +93,19 @@ def resource_sizes(path):
 
 
 def size_breakdown(path):
-    sections, header_bytes, total, overlay = pe_layout(path)
+    sections, header_bytes, total, overlay, import_rva = pe_layout(path)
     groups = {"code": 0, "data": 0, "imports": 0, "resources": 0, "headers and relocations": header_bytes}
     kind = {".text": "code", ".data": "data", ".rdata": "data", ".bss": "data", ".tls": "data",
             ".idata": "imports", ".rsrc": "resources"}
-    for name, _vsize, rsize, _rptr in sections:
-        groups[kind.get(name, "headers and relocations")] += rsize
-    return groups, sections, total, overlay
+    for name, vsize, rsize, _rptr, vaddr in sections:
+        group = kind.get(name, "headers and relocations")
+        if group != "imports" and import_rva and vaddr <= import_rva < vaddr + vsize:
+            # The import tables close a section they share with other read-only contents.
+            imports = vaddr + vsize - import_rva
+            groups["imports"] += imports
+            rsize -= imports
+        groups[group] += rsize
+    return groups, [section[:4] for section in sections], total, overlay
 
 
 def map_modules(path):
@@ -296,7 +304,7 @@ def write_doc(args, results, machine):
     w(f"The stub as built (`quillon-stub.exe`, with its manifest, icon and dialogs): **{total:,} bytes**, "
       f"{verdict} the budget of {STUB_BUDGET:,} bytes ({STUB_BUDGET - total:+,} bytes left).")
     w("")
-    w("| Part (PE sections, file bytes) | Bytes |")
+    w("| Part (file bytes; a section's padding counts with its main part) | Bytes |")
     w("|---|---:|")
     for name in ("code", "data", "imports", "resources", "headers and relocations"):
         w(f"| {name} | {groups[name]:,} |")
