@@ -94,8 +94,9 @@ def resource_sizes(path):
 
 def size_breakdown(path):
     sections, header_bytes, total, overlay, import_rva = pe_layout(path)
-    groups = {"code": 0, "data": 0, "imports": 0, "resources": 0, "headers and relocations": header_bytes}
-    kind = {".text": "code", ".data": "data", ".rdata": "data", ".bss": "data", ".tls": "data",
+    groups = {"code and read-only data": 0, "data": 0, "imports": 0, "resources": 0,
+              "headers and relocations": header_bytes}
+    kind = {".text": "code and read-only data", ".data": "data", ".rdata": "data", ".bss": "data", ".tls": "data",
             ".idata": "imports", ".rsrc": "resources"}
     for name, vsize, rsize, _rptr, vaddr in sections:
         group = kind.get(name, "headers and relocations")
@@ -125,19 +126,21 @@ def map_modules(path):
                 continue
             if current not in (".text", ".data", ".rdata", ".idata", ".rsrc", ".bss"):
                 continue
-            size = origin = None
+            size = origin = part = None
             match = line_re.match(line)
             if match and not match.group(1).startswith("*"):
-                size, origin = int(match.group(3), 16), match.group(4)
+                size, origin, part = int(match.group(3), 16), match.group(4), match.group(1)
             elif pending is not None:
                 tail = tail_re.match(line)
                 if tail and not tail.group(3).startswith(("0x", "[")):
-                    size, origin = int(tail.group(2), 16), tail.group(3)
+                    size, origin, part = int(tail.group(2), 16), tail.group(3), pending
             pending = line.strip() if re.match(r"^ \.\S+$", line) else None
             if size:
                 module = module_name(origin)
-                modules.setdefault(module, {}).setdefault(current, 0)
-                modules[module][current] += size
+                # Import tables count as imports whichever output section holds them.
+                section = ".idata" if part.startswith(".idata") else current
+                modules.setdefault(module, {}).setdefault(section, 0)
+                modules[module][section] += size
     return modules
 
 
@@ -306,7 +309,7 @@ def write_doc(args, results, machine):
     w("")
     w("| Part (file bytes; a section's padding counts with its main part) | Bytes |")
     w("|---|---:|")
-    for name in ("code", "data", "imports", "resources", "headers and relocations"):
+    for name in ("code and read-only data", "data", "imports", "resources", "headers and relocations"):
         w(f"| {name} | {groups[name]:,} |")
     w(f"| **total** | **{total:,}** |")
     w("")
