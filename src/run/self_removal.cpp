@@ -34,6 +34,7 @@
 
 #include <stddef.h>
 
+#include "driver.h"
 #include "run_context.h"
 #include "../data/format.h"
 #include "../data/text.h"
@@ -131,7 +132,7 @@ void StartSelfRemoval()
     char text[BATCH_TEXT_SIZE];
 
     StripTrailingBackslash(TheRun.InstallDir);
-    if (!PathLengthFits(GetModuleFileNameA(TheRun.ModuleInstance, TheRun.TargetPath, PATH_SIZE)))
+    if (!GetUninstallerPath(TheRun.TargetPath))
         return;
     char* name = GetInterpreterPath(interpreter);
     if (name == nullptr)

@@ -32,14 +32,13 @@ void RestrictDllSearch()
         setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
+// GetVersion packs both answers into one number: its high bit is set outside the NT line, and its
+// low byte is the major version.
 void DetectPlatform()
 {
-    OSVERSIONINFOA version;
-    FillBytes(&version, 0, sizeof version);
-    version.dwOSVersionInfoSize = sizeof version;
-    GetVersionExA(&version); // a failed call leaves zeros: neither flag is set
-    TheRun.IsNT = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
-    TheRun.IsVistaOrLater = TheRun.IsNT && version.dwMajorVersion > 5;
+    DWORD version = GetVersion();
+    TheRun.IsNT = (version & 0x80000000) == 0;
+    TheRun.IsVistaOrLater = TheRun.IsNT && LOBYTE(version) > 5;
 }
 
 void LoadThemeLibrary()
@@ -47,7 +46,8 @@ void LoadThemeLibrary()
     char path[PATH_SIZE];
     if (!GetSystemFilePath(path, "uxtheme.dll"))
         return;
-    TheRun.ThemeLibrary = LoadLibraryA(path);
+    // The extended call with no flags is the plain one; the COM pass imports it anyway.
+    TheRun.ThemeLibrary = LoadLibraryExA(path, nullptr, 0);
     if (TheRun.ThemeLibrary != nullptr) {
         TheRun.SetThemeAppProperties = reinterpret_cast<SetThemeAppPropertiesProc>(
             reinterpret_cast<void*>(GetProcAddress(TheRun.ThemeLibrary, "SetThemeAppProperties")));
@@ -70,6 +70,14 @@ void UnloadThemeLibrary()
     }
 }
 
+bool GetUninstallerPath(char* path)
+{
+    return PathLengthFits(GetModuleFileNameA(TheRun.ModuleInstance, path, PATH_SIZE));
+}
+
+// The three path buffers, in the order they are made.
+static char** const PathBuffers[] = {&TheRun.ModulePath, &TheRun.TargetPath, &TheRun.InstallDir};
+
 bool InitializeRun(HINSTANCE instance)
 {
     TheRun.ModuleInstance = instance;
@@ -77,12 +85,11 @@ bool InitializeRun(HINSTANCE instance)
     OleInitialize(nullptr);
     LoadThemeLibrary();
     InitCommonControls();
-    if (!MemAllocZeroed(PATH_SIZE, &TheRun.ModulePath) || !MemAllocZeroed(PATH_SIZE, &TheRun.TargetPath) ||
-        !MemAllocZeroed(PATH_SIZE, &TheRun.InstallDir))
-        return false;
+    for (char** buffer : PathBuffers)
+        if (!MemAllocZeroed(PATH_SIZE, buffer))
+            return false;
     // A path cut by the limit would name another folder: such a start-up fails.
-    DWORD length = GetModuleFileNameA(instance, TheRun.InstallDir, PATH_SIZE);
-    if (length == 0 || length >= PATH_SIZE)
+    if (!GetUninstallerPath(TheRun.InstallDir))
         return false;
     char* lastBackslash = FindLastChar(TheRun.InstallDir, '\\');
     if (lastBackslash != nullptr)
@@ -94,9 +101,8 @@ bool InitializeRun(HINSTANCE instance)
 void FinalizeRun()
 {
     OleUninitialize();
-    MemRelease(&TheRun.ModulePath);
-    MemRelease(&TheRun.InstallDir);
-    MemRelease(&TheRun.TargetPath);
+    for (char** buffer : PathBuffers)
+        MemRelease(buffer);
     ReleaseDialogFont();
     UnloadThemeLibrary();
 }

@@ -14,6 +14,8 @@ bool IsProcessRunning(HANDLE process);
 char* GetInterpreterPath(char* path);
 
 // Creates the process for commandLine (CreateProcessA may write to it), application naming the
-// file to run (null: the line's first word), hidden or shown as the program chooses. The
-// pre-uninstall command inherits the handles and normal priority; the self-removal batch neither.
-bool CreateProgramProcess(const char* application, char* commandLine, bool hidden, bool inherit, HANDLE* process);
+// file to run (null: the line's first word), hidden or shown as the program chooses, in folder
+// (null: the stub's current directory). The pre-uninstall command inherits the handles and
+// normal priority; the self-removal batch neither.
+bool CreateProgramProcess(const char* application, char* commandLine, bool hidden, bool inherit, HANDLE* process,
+                          const char* folder = nullptr);

@@ -28,8 +28,13 @@ static void NormalizeDialogFont(HWND dialog)
         if (TheRun.DialogFont == nullptr)
             return;
     }
-    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+    // The first child, then each next one, through one call.
+    HWND child = dialog;
+    UINT relation = GW_CHILD;
+    while ((child = GetWindow(child, relation)) != nullptr) {
         SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(TheRun.DialogFont), FALSE);
+        relation = GW_HWNDNEXT;
+    }
 }
 
 void ReleaseDialogFont()
