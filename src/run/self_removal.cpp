@@ -104,9 +104,8 @@ alignas(4) const BatchDescriptor BatchSecurity = {
 
 HANDLE CreateTempBatch(char* path, const char* nameFormat)
 {
-    HANDLE file = INVALID_HANDLE_VALUE;
     if (!PathLengthFits(GetTempPathA(PATH_SIZE, path)))
-        return file;
+        return INVALID_HANDLE_VALUE;
     DWORD folderLength = TextLength(path);
 
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
@@ -115,14 +114,17 @@ HANDLE CreateTempBatch(char* path, const char* nameFormat)
 
     // CREATE_NEW passes over every name that is taken, by a file or anything else. A name that does
     // not fit is no file to try.
-    for (int n = 1; n <= BATCH_LAST_NUMBER && file == INVALID_HANDLE_VALUE; ++n) {
+    for (int n = 1; n <= BATCH_LAST_NUMBER; ++n) {
         char name[BATCH_NAME_SIZE];
         wsprintfA(name, nameFormat, n);
         path[folderLength] = '\0';
-        if (AppendToPath(path, PATH_SIZE, name))
-            file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (!AppendToPath(path, PATH_SIZE, name))
+            continue;
+        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            return file;
     }
-    return file;
+    return INVALID_HANDLE_VALUE;
 }
 
 void StartSelfRemoval()
@@ -162,9 +164,10 @@ void StartSelfRemoval()
     // A partial batch could end inside a path and delete another file: only a whole one runs.
     if (written) {
         name[-1] = '\\';
-        HANDLE process;
-        if (ComposeText(text, sizeof text, "%s /C \"%s\"", name, batchPath) &&
-            CreateProgramProcess(interpreter, text, true, false, &process)) {
+        HANDLE process = nullptr;
+        if (ComposeText(text, sizeof text, "%s /C \"%s\"", name, batchPath))
+            process = CreateProgramProcess(interpreter, text, true, false);
+        if (process != nullptr) {
             CloseHandle(process);
             return;
         }

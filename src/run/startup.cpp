@@ -18,6 +18,7 @@
 RunContext TheRun;
 
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesProc)(DWORD);
+typedef BOOL(WINAPI* SetThemeAppPropertiesProc)(DWORD);
 
 // uxtheme's flag for visual styles on window frames only (its header is not needed for one number).
 enum { STAP_ALLOW_NONCLIENT_FLAG = 1 };
@@ -33,32 +34,32 @@ void RestrictDllSearch()
 }
 
 // GetVersion packs both answers into one number: its high bit is set outside the NT line, and its
-// low byte is the major version.
+// low byte is the major version, which is 4 at most on the 9x line.
 void DetectPlatform()
 {
     DWORD version = GetVersion();
     TheRun.IsNT = (version & 0x80000000) == 0;
-    TheRun.IsVistaOrLater = TheRun.IsNT && LOBYTE(version) > 5;
+    TheRun.IsVistaOrLater = LOBYTE(version) > 5;
 }
 
 void LoadThemeLibrary()
 {
     char path[PATH_SIZE];
-    if (!GetSystemFilePath(path, "uxtheme.dll"))
-        return;
     // The extended call with no flags is the plain one; the COM pass imports it anyway.
-    TheRun.ThemeLibrary = LoadLibraryExA(path, nullptr, 0);
-    if (TheRun.ThemeLibrary != nullptr) {
-        TheRun.SetThemeAppProperties = reinterpret_cast<SetThemeAppPropertiesProc>(
-            reinterpret_cast<void*>(GetProcAddress(TheRun.ThemeLibrary, "SetThemeAppProperties")));
-    }
+    if (GetSystemFilePath(path, "uxtheme.dll"))
+        TheRun.ThemeLibrary = LoadLibraryExA(path, nullptr, 0);
 }
 
 void UseClassicControls()
 {
-    // Window frames keep the visual style; dialog controls are drawn without it.
-    if (TheRun.SetThemeAppProperties != nullptr)
-        TheRun.SetThemeAppProperties(STAP_ALLOW_NONCLIENT_FLAG);
+    // Window frames keep the visual style; dialog controls are drawn without it. The function is
+    // looked up only here, where it is needed.
+    if (TheRun.ThemeLibrary == nullptr)
+        return;
+    SetThemeAppPropertiesProc setThemeAppProperties = reinterpret_cast<SetThemeAppPropertiesProc>(
+        reinterpret_cast<void*>(GetProcAddress(TheRun.ThemeLibrary, "SetThemeAppProperties")));
+    if (setThemeAppProperties != nullptr)
+        setThemeAppProperties(STAP_ALLOW_NONCLIENT_FLAG);
 }
 
 void UnloadThemeLibrary()
@@ -66,7 +67,6 @@ void UnloadThemeLibrary()
     if (TheRun.ThemeLibrary != nullptr) {
         FreeLibrary(TheRun.ThemeLibrary);
         TheRun.ThemeLibrary = nullptr;
-        TheRun.SetThemeAppProperties = nullptr;
     }
 }
 
@@ -91,10 +91,10 @@ bool InitializeRun(HINSTANCE instance)
     // A path cut by the limit would name another folder: such a start-up fails.
     if (!GetUninstallerPath(TheRun.InstallDir))
         return false;
+    // The file name is a full path: its folder ends at its last backslash, which stays.
     char* lastBackslash = FindLastChar(TheRun.InstallDir, '\\');
     if (lastBackslash != nullptr)
-        *lastBackslash = '\0';
-    AddTrailingBackslash(TheRun.InstallDir, PATH_SIZE);
+        lastBackslash[1] = '\0';
     return true;
 }
 

@@ -31,20 +31,18 @@ char* GetInterpreterPath(char* path)
     return FindLastChar(path, '\\') + 1;
 }
 
-bool CreateProgramProcess(const char* application, char* commandLine, bool hidden, bool inherit, HANDLE* process,
-                          const char* folder)
+HANDLE CreateProgramProcess(const char* application, char* commandLine, bool hidden, bool inherit, const char* folder)
 {
-    STARTUPINFOA startup;
-    FillBytes(&startup, 0, sizeof startup);
+    // Kept in the zero-filled data, so that only two fields need setting; the call only reads it.
+    static STARTUPINFOA startup;
     startup.cb = sizeof startup;
     startup.dwFlags = hidden ? STARTF_USESHOWWINDOW : 0; // wShowWindow stays SW_HIDE
     PROCESS_INFORMATION started;
     if (!CreateProcessA(application, commandLine, nullptr, nullptr, inherit, inherit ? NORMAL_PRIORITY_CLASS : 0,
                         nullptr, folder, &startup, &started))
-        return false;
+        return nullptr;
     CloseHandle(started.hThread);
-    *process = started.hProcess;
-    return true;
+    return started.hProcess;
 }
 
 bool StartProgram(const char* program, const char* arguments, HANDLE* process)
@@ -68,7 +66,8 @@ bool StartProgram(const char* program, const char* arguments, HANDLE* process)
         lastBackslash[1] = '\0';
         folder = path;
     }
-    return CreateProgramProcess(hidden ? path : nullptr, commandLine, hidden, true, process, folder);
+    *process = CreateProgramProcess(hidden ? path : nullptr, commandLine, hidden, true, folder);
+    return *process != nullptr;
 }
 
 // Running and waiting are both tested on the process handle, not on the exit code: a program that
