@@ -88,9 +88,10 @@ static bool RunRegistrationTool(const char* path)
     char* commandLine = nullptr;
     if (!GetSystemFilePath(tool, "regsvr32.exe") || !MemAllocZeroed(COM_COMMAND_LINE_SIZE, &commandLine))
         return false;
-    HANDLE process;
-    bool started = ComposeText(commandLine, COM_COMMAND_LINE_SIZE, "regsvr32 /u /s \"%s\"", path) &&
-                   CreateProgramProcess(tool, commandLine, false, true, &process);
+    HANDLE process = nullptr;
+    if (ComposeText(commandLine, COM_COMMAND_LINE_SIZE, "regsvr32 /u /s \"%s\"", path))
+        process = CreateProgramProcess(tool, commandLine, false, true);
+    bool started = process != nullptr;
     if (started) {
         // A wait on the handle, not on the exit code: a process may well end with code 259.
         WaitForSingleObject(process, INFINITE);

@@ -38,8 +38,7 @@ static int Confirm()
 
 static void RemoveEverything()
 {
-    if (GetPreUninstallCommand() != nullptr)
-        RunPreUninstallCommand();
+    RunPreUninstallCommand(); // does nothing without a command
 
     if (!TheRun.SwitchQ && OpenProgressDialog()) {
         TheRun.StepTotal = TheRun.RegistryCount + 2 * TheRun.FileCount + TheRun.FolderGroupCount;

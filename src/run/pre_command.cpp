@@ -28,7 +28,7 @@ static const char* SkipBlanks(const char* text)
 }
 
 // Splits line in place: a quoted program and the arguments behind its closing quote, or the whole
-// line as the program. arguments is null when there are none.
+// line as the program. arguments is null or empty when there are none.
 static void SplitCommandLine(char* line, char** program, char** arguments)
 {
     *program = line;
@@ -42,9 +42,7 @@ static void SplitCommandLine(char* line, char** program, char** arguments)
         --end;
     *end = '\0';
     *program = start;
-    char* rest = const_cast<char*>(SkipBlanks(closingQuote + 1));
-    if (*rest != '\0')
-        *arguments = rest;
+    *arguments = const_cast<char*>(SkipBlanks(closingQuote + 1));
 }
 
 void RunPreUninstallCommand()

@@ -10,8 +10,6 @@
 
 #include "../data/lists.h"
 
-typedef BOOL(WINAPI* SetThemeAppPropertiesProc)(DWORD);
-
 struct RunContext {
     // Platform and switches (run driver).
     bool IsNT;
@@ -30,7 +28,6 @@ struct RunContext {
 
     // Theme library, loaded from the system folder at start-up.
     HMODULE ThemeLibrary;
-    SetThemeAppPropertiesProc SetThemeAppProperties;
 
     // User interface.
     HWND MainWindow;

@@ -32,6 +32,9 @@
 // goes only when it is empty.
 #include "self_removal.h"
 
+#include <stddef.h>
+
+#include "driver.h"
 #include "run_context.h"
 #include "../data/format.h"
 #include "../data/text.h"
@@ -43,10 +46,10 @@ enum {
     BATCH_NAME_SIZE = 1025, // wsprintfA writes at most 1,024 characters and the NUL
     BATCH_TEXT_SIZE = 2048, // the text below with five paths of 259 characters fits
     BATCH_TRIES = 60,       // the length of the counter that ends the tries
-    SDDL_REVISION_ONE = 1,
 };
 
-static const char BatchFormat[] =
+// alignas keeps the text unpadded: the compiler would otherwise align it to 32.
+alignas(1) static const char BatchFormat[] =
     "@echo off\r\n"
     "set Q=\r\n"
     ":Repeat\r\n"
@@ -61,38 +64,67 @@ static const char BatchFormat[] =
     "del \"%s\"\r\n";
 
 // Full access for SYSTEM and administrators, read and execute for everyone else; not inherited
-// from the temporary folder.
-const char BatchAccessList[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;WD)";
+// from the temporary folder. Held ready-made as a self-relative descriptor: the 9x line, which has
+// no access lists, never passes it on.
+struct AllowedAce {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    SID Sid; // one sub-authority
+};
+struct AllowedAceTwoRids {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    SID Sid; // two sub-authorities: the second follows
+    DWORD SecondSubAuthority;
+};
+struct BatchDescriptor {
+    SECURITY_DESCRIPTOR_RELATIVE Header;
+    ACL Dacl;
+    AllowedAce System;
+    AllowedAceTwoRids Administrators;
+    AllowedAce Everyone;
+};
 
-typedef BOOL(WINAPI* ConvertSddlProc)(const char*, DWORD, PSECURITY_DESCRIPTOR*, ULONG*);
+// alignas keeps it at the alignment of its fields: the compiler would otherwise pad it to 32.
+alignas(4) const BatchDescriptor BatchSecurity = {
+    {SECURITY_DESCRIPTOR_REVISION, 0, SE_SELF_RELATIVE | SE_DACL_PROTECTED | SE_DACL_PRESENT, 0, 0, 0,
+     offsetof(BatchDescriptor, Dacl)},
+    {ACL_REVISION, 0, sizeof(BatchDescriptor) - offsetof(BatchDescriptor, Dacl), 3, 0},
+    {{ACCESS_ALLOWED_ACE_TYPE, 0, sizeof(AllowedAce)},
+     FILE_ALL_ACCESS,
+     {SID_REVISION, 1, SECURITY_NT_AUTHORITY, {SECURITY_LOCAL_SYSTEM_RID}}},
+    {{ACCESS_ALLOWED_ACE_TYPE, 0, sizeof(AllowedAceTwoRids)},
+     FILE_ALL_ACCESS,
+     {SID_REVISION, 2, SECURITY_NT_AUTHORITY, {SECURITY_BUILTIN_DOMAIN_RID}},
+     DOMAIN_ALIAS_RID_ADMINS},
+    {{ACCESS_ALLOWED_ACE_TYPE, 0, sizeof(AllowedAce)},
+     FILE_GENERIC_READ | FILE_GENERIC_EXECUTE,
+     {SID_REVISION, 1, SECURITY_WORLD_SID_AUTHORITY, {SECURITY_WORLD_RID}}},
+};
 
 HANDLE CreateTempBatch(char* path, const char* nameFormat)
 {
-    HANDLE file = INVALID_HANDLE_VALUE;
     if (!PathLengthFits(GetTempPathA(PATH_SIZE, path)))
-        return file;
+        return INVALID_HANDLE_VALUE;
     DWORD folderLength = TextLength(path);
 
-    // Looked up at run time: the 9x line has no access lists and no such function.
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
-    if (TheRun.IsNT) {
-        ConvertSddlProc convert = reinterpret_cast<ConvertSddlProc>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleA("advapi32.dll"), "ConvertStringSecurityDescriptorToSecurityDescriptorA")));
-        if (convert == nullptr || !convert(BatchAccessList, SDDL_REVISION_ONE, &security.lpSecurityDescriptor, nullptr))
-            return file;
-    }
+    if (TheRun.IsNT)
+        security.lpSecurityDescriptor = const_cast<BatchDescriptor*>(&BatchSecurity);
 
     // CREATE_NEW passes over every name that is taken, by a file or anything else. A name that does
     // not fit is no file to try.
-    for (int n = 1; n <= BATCH_LAST_NUMBER && file == INVALID_HANDLE_VALUE; ++n) {
+    for (int n = 1; n <= BATCH_LAST_NUMBER; ++n) {
         char name[BATCH_NAME_SIZE];
         wsprintfA(name, nameFormat, n);
         path[folderLength] = '\0';
-        if (AppendToPath(path, PATH_SIZE, name))
-            file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (!AppendToPath(path, PATH_SIZE, name))
+            continue;
+        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            return file;
     }
-    LocalFree(security.lpSecurityDescriptor); // nothing to free on the 9x line: LocalFree takes null
-    return file;
+    return INVALID_HANDLE_VALUE;
 }
 
 void StartSelfRemoval()
@@ -102,7 +134,7 @@ void StartSelfRemoval()
     char text[BATCH_TEXT_SIZE];
 
     StripTrailingBackslash(TheRun.InstallDir);
-    if (!PathLengthFits(GetModuleFileNameA(TheRun.ModuleInstance, TheRun.TargetPath, PATH_SIZE)))
+    if (!GetUninstallerPath(TheRun.TargetPath))
         return;
     char* name = GetInterpreterPath(interpreter);
     if (name == nullptr)
@@ -132,9 +164,10 @@ void StartSelfRemoval()
     // A partial batch could end inside a path and delete another file: only a whole one runs.
     if (written) {
         name[-1] = '\\';
-        HANDLE process;
-        if (ComposeText(text, sizeof text, "%s /C \"%s\"", name, batchPath) &&
-            CreateProgramProcess(interpreter, text, true, false, &process)) {
+        HANDLE process = nullptr;
+        if (ComposeText(text, sizeof text, "%s /C \"%s\"", name, batchPath))
+            process = CreateProgramProcess(interpreter, text, true, false);
+        if (process != nullptr) {
             CloseHandle(process);
             return;
         }

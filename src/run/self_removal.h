@@ -5,6 +5,7 @@
 
 HANDLE CreateTempBatch(char* path, const char* nameFormat);
 
-// The access list a batch gets on the NT line, in the system's security descriptor language.
-extern const char BatchAccessList[];
+// The security descriptor, with its access list, that a batch gets on the NT line.
+struct BatchDescriptor;
+extern const BatchDescriptor BatchSecurity;
 void StartSelfRemoval();

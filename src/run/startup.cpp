@@ -18,6 +18,7 @@
 RunContext TheRun;
 
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesProc)(DWORD);
+typedef BOOL(WINAPI* SetThemeAppPropertiesProc)(DWORD);
 
 // uxtheme's flag for visual styles on window frames only (its header is not needed for one number).
 enum { STAP_ALLOW_NONCLIENT_FLAG = 1 };
@@ -32,33 +33,33 @@ void RestrictDllSearch()
         setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
+// GetVersion packs both answers into one number: its high bit is set outside the NT line, and its
+// low byte is the major version, which is 4 at most on the 9x line.
 void DetectPlatform()
 {
-    OSVERSIONINFOA version;
-    FillBytes(&version, 0, sizeof version);
-    version.dwOSVersionInfoSize = sizeof version;
-    GetVersionExA(&version); // a failed call leaves zeros: neither flag is set
-    TheRun.IsNT = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
-    TheRun.IsVistaOrLater = TheRun.IsNT && version.dwMajorVersion > 5;
+    DWORD version = GetVersion();
+    TheRun.IsNT = (version & 0x80000000) == 0;
+    TheRun.IsVistaOrLater = LOBYTE(version) > 5;
 }
 
 void LoadThemeLibrary()
 {
     char path[PATH_SIZE];
-    if (!GetSystemFilePath(path, "uxtheme.dll"))
-        return;
-    TheRun.ThemeLibrary = LoadLibraryA(path);
-    if (TheRun.ThemeLibrary != nullptr) {
-        TheRun.SetThemeAppProperties = reinterpret_cast<SetThemeAppPropertiesProc>(
-            reinterpret_cast<void*>(GetProcAddress(TheRun.ThemeLibrary, "SetThemeAppProperties")));
-    }
+    // The extended call with no flags is the plain one; the COM pass imports it anyway.
+    if (GetSystemFilePath(path, "uxtheme.dll"))
+        TheRun.ThemeLibrary = LoadLibraryExA(path, nullptr, 0);
 }
 
 void UseClassicControls()
 {
-    // Window frames keep the visual style; dialog controls are drawn without it.
-    if (TheRun.SetThemeAppProperties != nullptr)
-        TheRun.SetThemeAppProperties(STAP_ALLOW_NONCLIENT_FLAG);
+    // Window frames keep the visual style; dialog controls are drawn without it. The function is
+    // looked up only here, where it is needed.
+    if (TheRun.ThemeLibrary == nullptr)
+        return;
+    SetThemeAppPropertiesProc setThemeAppProperties = reinterpret_cast<SetThemeAppPropertiesProc>(
+        reinterpret_cast<void*>(GetProcAddress(TheRun.ThemeLibrary, "SetThemeAppProperties")));
+    if (setThemeAppProperties != nullptr)
+        setThemeAppProperties(STAP_ALLOW_NONCLIENT_FLAG);
 }
 
 void UnloadThemeLibrary()
@@ -66,9 +67,16 @@ void UnloadThemeLibrary()
     if (TheRun.ThemeLibrary != nullptr) {
         FreeLibrary(TheRun.ThemeLibrary);
         TheRun.ThemeLibrary = nullptr;
-        TheRun.SetThemeAppProperties = nullptr;
     }
 }
+
+bool GetUninstallerPath(char* path)
+{
+    return PathLengthFits(GetModuleFileNameA(TheRun.ModuleInstance, path, PATH_SIZE));
+}
+
+// The three path buffers, in the order they are made.
+static char** const PathBuffers[] = {&TheRun.ModulePath, &TheRun.TargetPath, &TheRun.InstallDir};
 
 bool InitializeRun(HINSTANCE instance)
 {
@@ -77,26 +85,24 @@ bool InitializeRun(HINSTANCE instance)
     OleInitialize(nullptr);
     LoadThemeLibrary();
     InitCommonControls();
-    if (!MemAllocZeroed(PATH_SIZE, &TheRun.ModulePath) || !MemAllocZeroed(PATH_SIZE, &TheRun.TargetPath) ||
-        !MemAllocZeroed(PATH_SIZE, &TheRun.InstallDir))
-        return false;
+    for (char** buffer : PathBuffers)
+        if (!MemAllocZeroed(PATH_SIZE, buffer))
+            return false;
     // A path cut by the limit would name another folder: such a start-up fails.
-    DWORD length = GetModuleFileNameA(instance, TheRun.InstallDir, PATH_SIZE);
-    if (length == 0 || length >= PATH_SIZE)
+    if (!GetUninstallerPath(TheRun.InstallDir))
         return false;
+    // The file name is a full path: its folder ends at its last backslash, which stays.
     char* lastBackslash = FindLastChar(TheRun.InstallDir, '\\');
     if (lastBackslash != nullptr)
-        *lastBackslash = '\0';
-    AddTrailingBackslash(TheRun.InstallDir, PATH_SIZE);
+        lastBackslash[1] = '\0';
     return true;
 }
 
 void FinalizeRun()
 {
     OleUninitialize();
-    MemRelease(&TheRun.ModulePath);
-    MemRelease(&TheRun.InstallDir);
-    MemRelease(&TheRun.TargetPath);
+    for (char** buffer : PathBuffers)
+        MemRelease(buffer);
     ReleaseDialogFont();
     UnloadThemeLibrary();
 }

@@ -10,9 +10,9 @@ void ParseSwitches(const char* text)
 {
     if (text == nullptr)
         return;
-    while (*text == ' ')
-        ++text;
     for (;;) {
+        while (*text == ' ')
+            ++text;
         if (*text != '-' && *text != '/')
             return;
         ++text;
@@ -29,18 +29,9 @@ void ParseSwitches(const char* text)
             TheRun.SwitchX = TheRun.SwitchQ = true;
             break;
         }
+        // The rest of the word: up to the next '-' or '/' (another switch) or a blank.
         ++text;
-        for (;;) {
-            if (*text == '\0')
-                return;
-            if (*text == '-' || *text == '/')
-                break;
-            if (*text == ' ') {
-                while (*text == ' ')
-                    ++text;
-                break;
-            }
+        while (*text != '\0' && *text != '-' && *text != '/' && *text != ' ')
             ++text;
-        }
     }
 }

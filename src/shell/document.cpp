@@ -42,6 +42,12 @@ LONG ReadClassesRootDefault(HKEY root, const char* keyPath, char* buffer)
     return ERROR_SUCCESS;
 }
 
+// True when the key under HKEY_CLASSES_ROOT opens and its unnamed value is a usable, non-empty text.
+static bool ReadUsableDefault(const char* keyPath, char* buffer)
+{
+    return ReadClassesRootDefault(HKEY_CLASSES_ROOT, keyPath, buffer) == ERROR_SUCCESS && buffer[0] != '\0';
+}
+
 void OpenDocument(const char* target, const char* extension)
 {
     char folder[DOCUMENT_BUFFER_SIZE];
@@ -60,9 +66,8 @@ void OpenDocument(const char* target, const char* extension)
         return;
 
     // The class named by the extension, then that class's open command.
-    if (ReadClassesRootDefault(HKEY_CLASSES_ROOT, extension, command) != ERROR_SUCCESS || command[0] == '\0' ||
-        !AppendText(command, sizeof command, "\\shell\\open\\command") ||
-        ReadClassesRootDefault(HKEY_CLASSES_ROOT, command, command) != ERROR_SUCCESS || command[0] == '\0')
+    if (!ReadUsableDefault(extension, command) || !AppendText(command, sizeof command, "\\shell\\open\\command") ||
+        !ReadUsableDefault(command, command))
         return;
     char* placeholder = FindText(command, "\"%1\"");
     if (placeholder == nullptr)

@@ -1,7 +1,7 @@
 // Starting a program, optionally waiting for it while the windows stay responsive.
 //
-// The program runs in its own folder: the process's current directory is moved there for the
-// moment of the start and always moved back. The bare name "cmd.exe" is the one exception: it
+// The program runs in its own folder, given to it as its current directory at the start; the
+// stub's own current directory stays as it is. The bare name "cmd.exe" is the one exception: it
 // keeps the current directory, is started hidden and unquoted, and is taken from the system
 // folder by full path. The stub runs elevated, and a bare name would otherwise be looked up in the
 // uninstaller's own folder first, where anyone who could write there could plant a "cmd.exe".
@@ -31,26 +31,24 @@ char* GetInterpreterPath(char* path)
     return FindLastChar(path, '\\') + 1;
 }
 
-bool CreateProgramProcess(const char* application, char* commandLine, bool hidden, bool inherit, HANDLE* process)
+HANDLE CreateProgramProcess(const char* application, char* commandLine, bool hidden, bool inherit, const char* folder)
 {
-    STARTUPINFOA startup;
-    FillBytes(&startup, 0, sizeof startup);
+    // Kept in the zero-filled data, so that only two fields need setting; the call only reads it.
+    static STARTUPINFOA startup;
     startup.cb = sizeof startup;
     startup.dwFlags = hidden ? STARTF_USESHOWWINDOW : 0; // wShowWindow stays SW_HIDE
     PROCESS_INFORMATION started;
     if (!CreateProcessA(application, commandLine, nullptr, nullptr, inherit, inherit ? NORMAL_PRIORITY_CLASS : 0,
-                        nullptr, nullptr, &startup, &started))
-        return false;
+                        nullptr, folder, &startup, &started))
+        return nullptr;
     CloseHandle(started.hThread);
-    *process = started.hProcess;
-    return true;
+    return started.hProcess;
 }
 
 bool StartProgram(const char* program, const char* arguments, HANDLE* process)
 {
     char commandLine[LAUNCH_COMMAND_SIZE];
     char path[PATH_SIZE]; // the interpreter, or the program's folder
-    char savedDirectory[PATH_SIZE];
 
     // The command line keeps the name as given; the interpreter itself is named by full path.
     bool hidden = TextEqualsNoCase(program, InterpreterNT);
@@ -60,18 +58,16 @@ bool StartProgram(const char* program, const char* arguments, HANDLE* process)
         !(hidden ? GetInterpreterPath(path) != nullptr : CopyText(path, sizeof path, program)))
         return false;
 
-    // Without a saved directory there is nothing to go back to: the start then stays where it is.
+    // The folder keeps its backslash, so that a drive root stays that root ("C:\", not "C:"). A
+    // name without a folder starts in the current directory.
+    const char* folder = nullptr;
     char* lastBackslash = hidden ? nullptr : FindLastChar(path, '\\');
-    bool moved = lastBackslash != nullptr && PathLengthFits(GetCurrentDirectoryA(sizeof savedDirectory, savedDirectory));
-    if (moved) {
-        // The folder keeps its backslash, so that a drive root stays that root ("C:\", not "C:").
+    if (lastBackslash != nullptr) {
         lastBackslash[1] = '\0';
-        SetCurrentDirectoryA(path);
+        folder = path;
     }
-    bool created = CreateProgramProcess(hidden ? path : nullptr, commandLine, hidden, true, process);
-    if (moved)
-        SetCurrentDirectoryA(savedDirectory);
-    return created;
+    *process = CreateProgramProcess(hidden ? path : nullptr, commandLine, hidden, true, folder);
+    return *process != nullptr;
 }
 
 // Running and waiting are both tested on the process handle, not on the exit code: a program that

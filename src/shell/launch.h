@@ -14,6 +14,9 @@ bool IsProcessRunning(HANDLE process);
 char* GetInterpreterPath(char* path);
 
 // Creates the process for commandLine (CreateProcessA may write to it), application naming the
-// file to run (null: the line's first word), hidden or shown as the program chooses. The
-// pre-uninstall command inherits the handles and normal priority; the self-removal batch neither.
-bool CreateProgramProcess(const char* application, char* commandLine, bool hidden, bool inherit, HANDLE* process);
+// file to run (null: the line's first word), hidden or shown as the program chooses, in folder
+// (null: the stub's current directory). The pre-uninstall command inherits the handles and
+// normal priority; the self-removal batch neither. Returns the process handle, which the caller
+// closes; null when the process could not be created.
+HANDLE CreateProgramProcess(const char* application, char* commandLine, bool hidden, bool inherit,
+                            const char* folder = nullptr);

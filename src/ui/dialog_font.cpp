@@ -18,18 +18,25 @@
 
 static void NormalizeDialogFont(HWND dialog)
 {
-    if (TheRun.DialogFont == nullptr) {
-        HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+    HFONT font = TheRun.DialogFont;
+    if (font == nullptr) {
+        // A null font (the system font) is no object: GetObjectA fails on it.
         LOGFONTA description;
-        if (font != nullptr && GetObjectA(font, sizeof(description), &description) == sizeof(description)) {
-            description.lfWeight = FW_NORMAL;
-            TheRun.DialogFont = CreateFontIndirectA(&description);
-        }
-        if (TheRun.DialogFont == nullptr)
+        if (GetObjectA(reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0)), sizeof(description),
+                       &description) != sizeof(description))
+            return;
+        description.lfWeight = FW_NORMAL;
+        font = TheRun.DialogFont = CreateFontIndirectA(&description);
+        if (font == nullptr)
             return;
     }
-    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
-        SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(TheRun.DialogFont), FALSE);
+    // The first child, then each next one, through one call.
+    HWND child = dialog;
+    UINT relation = GW_CHILD;
+    while ((child = GetWindow(child, relation)) != nullptr) {
+        SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        relation = GW_HWNDNEXT;
+    }
 }
 
 void ReleaseDialogFont()

@@ -1,10 +1,12 @@
 // The hidden main window: owner of every message box and dialog, and the end of the final loop.
 //
 // It is never shown. Owning the boxes keeps them together in the task list and on top of one
-// another; destroying it at tear-down posts the quit message that ends the final message loop, so
-// every message posted before that point is still delivered.
+// another. At tear-down it is destroyed and the final drain delivers every message still waiting,
+// so every message posted before that point is still delivered; the quit message that the
+// destruction posts is handed out only after the posted ones, and is dropped.
 #include "main_window.h"
 
+#include "progress.h"
 #include "resource.h"
 #include "../data/format.h"
 #include "../data/messages.h"
@@ -54,12 +56,9 @@ bool CreateMainWindow()
 
 void DrainMessages()
 {
-    // Without a window to destroy nothing would post the quit message, and the loop would wait
-    // for ever; -1 from GetMessageA (an error) ends it too.
-    if (!DestroyWindow(TheRun.MainWindow))
-        PostQuitMessage(0);
+    // The pump takes what waits and returns on an empty queue, so the drain ends with or without a
+    // window to destroy.
+    DestroyWindow(TheRun.MainWindow);
     TheRun.MainWindow = nullptr;
-    MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0)
-        DispatchMessageA(&message);
+    PumpPendingMessages();
 }

@@ -60,10 +60,10 @@ void PumpPendingMessages()
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT)
-            continue; // dropped here; only the final drain ends on one
-        if (TheRun.ProgressDialog != nullptr && IsDialogMessageA(TheRun.ProgressDialog, &message))
-            continue;
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
+            continue; // dropped: the pump, the final drain too, ends on an empty queue
+        // IsDialogMessageA translates and dispatches the dialog's own messages; no other window of
+        // the stub takes keys, so the rest goes out untranslated.
+        if (TheRun.ProgressDialog == nullptr || !IsDialogMessageA(TheRun.ProgressDialog, &message))
+            DispatchMessageA(&message);
     }
 }

@@ -19,12 +19,9 @@ int ShowReadOnlyPrompt(const char* path)
     if (text == nullptr)
         return IDNO;
     int answer = IDC_YES_TO_ALL;
-    if (text[0] != '\0') {
+    if (text[0] != '\0')
         answer = static_cast<int>(DialogBoxParamA(TheRun.ModuleInstance, MAKEINTRESOURCEA(IDD_READONLY_PROMPT),
                                                   TheRun.MainWindow, StubDialogProc, reinterpret_cast<LPARAM>(text)));
-        if (answer == -1)
-            answer = IDNO;
-    }
     MemRelease(&text);
-    return answer;
+    return answer == -1 ? IDNO : answer; // -1: the dialog could not be shown
 }

@@ -333,16 +333,67 @@ void ExpectAdministratorsOnlyWrite(const AccessSummary& summary)
     EXPECT_TRUE(summary.others.empty());
 }
 
+PSECURITY_DESCRIPTOR BatchDescriptorAddress()
+{
+    return const_cast<BatchDescriptor*>(&BatchSecurity);
+}
+
 TEST(BatchAccess, OnlyAdministratorsAndSystemMayChangeTheBatch)
 {
     DetectPlatform();
     if (!TheRun.IsNT)
         GTEST_SKIP() << "the 9x line has no access lists";
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(BatchAccessList, SDDL_REVISION_1, &descriptor,
-                                                                     nullptr));
-    ExpectAdministratorsOnlyWrite(Summarize(descriptor));
-    LocalFree(descriptor);
+    EXPECT_TRUE(IsValidSecurityDescriptor(BatchDescriptorAddress()));
+    ExpectAdministratorsOnlyWrite(Summarize(BatchDescriptorAddress()));
+}
+
+// The ready-made descriptor says what the system makes of the access list written in its own
+// language: the same control bits and, entry by entry, the same kind, flags, rights and account.
+TEST(BatchAccess, TheDescriptorIsTheOneTheSystemBuildsFromItsText)
+{
+    DetectPlatform();
+    if (!TheRun.IsNT)
+        GTEST_SKIP() << "the 9x line has no access lists";
+    PSECURITY_DESCRIPTOR expected = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;WD)",
+                                                                     SDDL_REVISION_1, &expected, nullptr));
+    PSECURITY_DESCRIPTOR actual = BatchDescriptorAddress();
+    SECURITY_DESCRIPTOR_CONTROL expectedControl = 0, actualControl = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(expected, &expectedControl, &revision));
+    ASSERT_TRUE(GetSecurityDescriptorControl(actual, &actualControl, &revision));
+    EXPECT_EQ(expectedControl, actualControl);
+    EXPECT_EQ(GetSecurityDescriptorLength(expected), GetSecurityDescriptorLength(actual));
+
+    PACL lists[2] = {};
+    PSECURITY_DESCRIPTOR descriptors[2] = {expected, actual};
+    for (int i = 0; i < 2; ++i) {
+        BOOL present = FALSE, defaulted = FALSE;
+        ASSERT_TRUE(GetSecurityDescriptorDacl(descriptors[i], &present, &lists[i], &defaulted));
+        ASSERT_TRUE(present && lists[i] != nullptr);
+        EXPECT_FALSE(defaulted);
+        PSID none = nullptr;
+        ASSERT_TRUE(GetSecurityDescriptorOwner(descriptors[i], &none, &defaulted));
+        EXPECT_EQ(nullptr, none) << "no owner: the file gets its creator's";
+        ASSERT_TRUE(GetSecurityDescriptorGroup(descriptors[i], &none, &defaulted));
+        EXPECT_EQ(nullptr, none);
+    }
+    EXPECT_TRUE(IsValidAcl(lists[1]));
+    EXPECT_EQ(lists[0]->AclRevision, lists[1]->AclRevision);
+    ASSERT_EQ(lists[0]->AceCount, lists[1]->AceCount);
+    ASSERT_EQ(3, lists[1]->AceCount);
+    for (DWORD i = 0; i < lists[0]->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* aces[2] = {};
+        for (int d = 0; d < 2; ++d)
+            ASSERT_TRUE(GetAce(lists[d], i, reinterpret_cast<void**>(&aces[d])));
+        EXPECT_EQ(aces[0]->Header.AceType, aces[1]->Header.AceType) << "entry " << i;
+        EXPECT_EQ(aces[0]->Header.AceFlags, aces[1]->Header.AceFlags) << "entry " << i;
+        EXPECT_EQ(aces[0]->Header.AceSize, aces[1]->Header.AceSize) << "entry " << i;
+        EXPECT_EQ(aces[0]->Mask, aces[1]->Mask) << "entry " << i;
+        EXPECT_TRUE(IsValidSid(&aces[1]->SidStart)) << "entry " << i;
+        EXPECT_TRUE(EqualSid(&aces[0]->SidStart, &aces[1]->SidStart)) << "entry " << i;
+    }
+    LocalFree(expected);
 }
 
 // Whether files here keep the access list they are given (Wine makes one up from the file mode).
