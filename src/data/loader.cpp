@@ -29,10 +29,8 @@ DWORD GetDataOffset()
     return LoadLittleEndian32(field);
 }
 
-int ReadWholeBlock(HANDLE file, const BlockHeader& header, BYTE** buffer, DWORD* length)
+int ReadWholeBlock(HANDLE file, const BlockHeader& header, BYTE** buffer)
 {
-    if (length != nullptr)
-        *length = header.Length;
     if (header.Flags & BLOCK_FLAG_UNSUPPORTED)
         return ERR_READ;
     // A body longer than what is left of the file can only come up short: say so before asking
@@ -53,10 +51,10 @@ int ReadWholeBlock(HANDLE file, const BlockHeader& header, BYTE** buffer, DWORD*
 int AppendPatternBlock(HANDLE file, const BlockHeader& header)
 {
     char* added = nullptr;
-    DWORD addedLength = 0;
-    int error = ReadWholeBlock(file, header, reinterpret_cast<BYTE**>(&added), &addedLength);
+    int error = ReadWholeBlock(file, header, reinterpret_cast<BYTE**>(&added));
     if (error != 0)
         return error;
+    DWORD addedLength = header.Length;
     if (TheRun.PatternList == nullptr) {
         TheRun.PatternList = added;
         TheRun.PatternListLength = addedLength;
@@ -83,23 +81,23 @@ static bool SettingsOffsetIsSound(const BYTE* body, DWORD length, DWORD fieldAt)
     DWORD offset = LoadLittleEndian32(body + fieldAt);
     if (offset == 0)
         return true;
-    if (offset < SETTINGS_HEADER_SIZE || offset >= length)
+    if (offset < SETTINGS_HEADER_SIZE)
         return false;
     for (DWORD at = offset; at < length; ++at) {
         if (body[at] == '\0')
             return true;
     }
-    return false;
+    return false; // no NUL before the end, or an offset at or past it
 }
 
 static int ReadSettingsBlock(HANDLE file, const BlockHeader& header)
 {
     MemRelease(&TheRun.SettingsBlock);
     TheRun.SettingsLength = 0;
-    DWORD length = 0;
-    int error = ReadWholeBlock(file, header, &TheRun.SettingsBlock, &length);
+    int error = ReadWholeBlock(file, header, &TheRun.SettingsBlock);
     if (error != 0)
         return error;
+    DWORD length = header.Length;
     if (length < SETTINGS_HEADER_SIZE || !SettingsOffsetIsSound(TheRun.SettingsBlock, length, SETTINGS_PRE_COMMAND_AT) ||
         !SettingsOffsetIsSound(TheRun.SettingsBlock, length, SETTINGS_CLOSING_DOCUMENT_AT)) {
         MemRelease(&TheRun.SettingsBlock);
@@ -149,35 +147,35 @@ bool LoadUninstallData()
     return LoadUninstallDataFrom(TheRun.ModulePath, offset);
 }
 
+// Walks the chain from the file's current position to the end block; the first error ends it.
+static int ReadChain(HANDLE file)
+{
+    for (;;) {
+        BlockHeader header;
+        if (ReadExact(file, &header, sizeof header) != 0)
+            return ERR_READ;
+        if (header.Length != 0) {
+            DWORD bodyAt = TellFile(file);
+            DWORD nextAt = bodyAt + header.Length;
+            if (nextAt < bodyAt)
+                return ERR_READ; // the block would end beyond what a 32-bit position can name
+            int error = ReadBlock(file, header);
+            if (error != 0)
+                return error;
+            SeekFile(file, nextAt);
+        }
+        if (header.Tag == BLOCK_END)
+            return 0;
+    }
+}
+
 bool LoadUninstallDataFrom(const char* path, DWORD offset)
 {
     HANDLE file = OpenExistingFile(path, OPEN_MODE_READ);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-
     SeekFile(file, offset);
-    int error = 0;
-    for (;;) {
-        BlockHeader header;
-        if (ReadExact(file, &header, sizeof header) != 0) {
-            error = ERR_READ;
-            break;
-        }
-        if (header.Length != 0) {
-            DWORD bodyAt = TellFile(file);
-            DWORD nextAt = bodyAt + header.Length;
-            if (nextAt < bodyAt) {
-                error = ERR_READ; // the block would end beyond what a 32-bit position can name
-                break;
-            }
-            error = ReadBlock(file, header);
-            if (error != 0)
-                break;
-            SeekFile(file, nextAt);
-        }
-        if (header.Tag == BLOCK_END)
-            break;
-    }
+    int error = ReadChain(file);
     CloseFile(file);
     if (error == 0)
         return true;

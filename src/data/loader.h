@@ -21,7 +21,7 @@ bool LoadUninstallData();
 bool LoadUninstallDataFrom(const char* path, DWORD offset);
 
 // Reads the body of the block whose header was just read into a new buffer of header.Length bytes.
-int ReadWholeBlock(HANDLE file, const BlockHeader& header, BYTE** buffer, DWORD* length);
+int ReadWholeBlock(HANDLE file, const BlockHeader& header, BYTE** buffer);
 int AppendPatternBlock(HANDLE file, const BlockHeader& header);
 
 // Settings, valid after a successful load. A load without a settings block runs as flags 0 with
