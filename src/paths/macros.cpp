@@ -150,11 +150,10 @@ __attribute__((noinline)) static bool RunMacroSteps(const BYTE* steps, char* fol
         } else if (step == STEP_INSTALL_DIR) {
             found = TheRun.InstallDir != nullptr && CopyText(folder, MACRO_BUFFER_SIZE, TheRun.InstallDir);
         } else if (step <= STEP_COMMON_FILES) {
-            HKEY key = OpenCurrentVersionKey();
-            if (key == nullptr)
+            int read = ReadCurrentVersionPath(step == STEP_COMMON_FILES ? COMMON_FILES_VALUE : PROGRAM_FILES_VALUE, folder);
+            if (read < 0)
                 return false;
-            found = ReadPathValue(key, step == STEP_COMMON_FILES ? COMMON_FILES_VALUE : PROGRAM_FILES_VALUE, folder);
-            RegCloseKey(key);
+            found = read != 0;
         } else if (step == STEP_CLEAR) {
             folder[0] = '\0';
         } else if (step == STEP_BACKSLASH) {

@@ -79,3 +79,13 @@ bool ReadPathValue(HKEY key, const char* name, char* path)
     path[size] = '\0';
     return true;
 }
+
+int ReadCurrentVersionPath(const char* name, char* path)
+{
+    HKEY key = OpenCurrentVersionKey();
+    if (key == nullptr)
+        return -1;
+    int read = ReadPathValue(key, name, path);
+    RegCloseKey(key);
+    return read;
+}

@@ -51,14 +51,14 @@ static bool MatchesProtectedFolder(const char* path)
             TextEqualsNoCase(path, folder))
             return true;
     }
-    // Compared as stored: a value kept with a trailing backslash does not match.
-    HKEY key = OpenCurrentVersionKey();
-    if (key == nullptr)
-        return false;
-    bool matched = (ReadPathValue(key, PROGRAM_FILES_VALUE, folder) && TextEqualsNoCase(path, folder)) ||
-                   (ReadPathValue(key, COMMON_FILES_VALUE, folder) && TextEqualsNoCase(path, folder));
-    RegCloseKey(key);
-    return matched;
+    // Program Files, then Common Files, compared as stored: a value kept with a trailing backslash
+    // does not match.
+    for (const char* name = PROGRAM_FILES_VALUE;; name = COMMON_FILES_VALUE) {
+        if (ReadCurrentVersionPath(name, folder) > 0 && TextEqualsNoCase(path, folder))
+            return true;
+        if (name == COMMON_FILES_VALUE)
+            return false;
+    }
 }
 
 bool IsProtectedFolder(char* path)
