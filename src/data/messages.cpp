@@ -65,25 +65,22 @@ void FormatMessageText(char* destination, int number, const char* argument)
         if (at[0] == '%' && at[1] == 's')
             isFormat = true;
     }
+    // One piece at a time: a character, the argument, or the '%' of "%%"; the text stops at the
+    // first piece that does not fit.
     destination[0] = '\0';
-    if (!isFormat) {
-        CopyText(destination, MESSAGE_TEXT_SIZE, text);
-        return;
-    }
     bool argumentUsed = false;
+    char character[2] = {0, 0};
     for (const char* at = text; *at != '\0'; ++at) {
-        bool fitted;
-        if (at[0] == '%' && at[1] == '%') {
-            fitted = AppendChar(destination, MESSAGE_TEXT_SIZE, '%');
+        const char* piece = character;
+        character[0] = *at;
+        if (isFormat && at[0] == '%' && (at[1] == '%' || (at[1] == 's' && !argumentUsed))) {
+            if (at[1] == 's') {
+                piece = argument;
+                argumentUsed = true;
+            }
             ++at;
-        } else if (at[0] == '%' && at[1] == 's' && !argumentUsed) {
-            fitted = AppendText(destination, MESSAGE_TEXT_SIZE, argument);
-            argumentUsed = true;
-            ++at;
-        } else {
-            fitted = AppendChar(destination, MESSAGE_TEXT_SIZE, *at);
         }
-        if (!fitted)
+        if (!AppendText(destination, MESSAGE_TEXT_SIZE, piece))
             return;
     }
 }
