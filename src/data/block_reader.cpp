@@ -4,7 +4,7 @@
 #include "file_io.h"
 #include "text.h"
 
-void BeginBlockRead(BlockReader* reader, HANDLE file, DWORD bodyLength)
+DWORD BeginBlockRead(BlockReader* reader, HANDLE file, DWORD bodyLength)
 {
     reader->File = file;
     // The body cannot hold more than what is left of the file, so counts that claim more are seen
@@ -13,6 +13,7 @@ void BeginBlockRead(BlockReader* reader, HANDLE file, DWORD bodyLength)
     DWORD position = TellFile(file);
     DWORD left = (fileSize != INVALID_FILE_SIZE && fileSize > position) ? fileSize - position : 0;
     reader->Remaining = bodyLength < left ? bodyLength : left;
+    return position;
 }
 
 void ReadBlockBytes(BlockReader* reader, void* destination, DWORD count)

@@ -99,19 +99,17 @@ static int ReadEntry(BlockReader* reader, const ListShape& shape, BYTE** record)
     return 0;
 }
 
-static int ReadListBlock(HANDLE file, DWORD bodyLength, ListKind kind)
+static int ReadListBlock(BlockReader* reader, ListKind kind)
 {
     const ListShape& shape = ListShapes[kind];
     ListSlot slot = ListOf(kind);
     void*** list = slot.List;
     DWORD* count = slot.Count;
 
-    BlockReader reader;
-    BeginBlockRead(&reader, file, bodyLength);
-    DWORD added = ReadBlockU32(&reader);
+    DWORD added = ReadBlockU32(reader);
     if (added == 0)
         return 0;
-    if (added > reader.Remaining / shape.SmallestEntry)
+    if (added > reader->Remaining / shape.SmallestEntry)
         return ERR_READ; // more entries than the block could hold
     if (added > 0x3FFFFFFF - *count)
         return ERR_NO_MEMORY; // the pointer array's size would not fit in 32 bits
@@ -121,7 +119,7 @@ static int ReadListBlock(HANDLE file, DWORD bodyLength, ListKind kind)
 
     void** records = *list + *count;
     for (DWORD done = 0; done < added; ++done) {
-        int error = ReadEntry(&reader, shape, reinterpret_cast<BYTE**>(&records[done]));
+        int error = ReadEntry(reader, shape, reinterpret_cast<BYTE**>(&records[done]));
         if (error != 0) {
             // None of this block's entries counts; give back the records it had made.
             while (done-- != 0)
@@ -133,9 +131,9 @@ static int ReadListBlock(HANDLE file, DWORD bodyLength, ListKind kind)
     return 0;
 }
 
-int ReadFileListBlock(HANDLE file, DWORD bodyLength) { return ReadListBlock(file, bodyLength, LIST_FILES); }
-int ReadFolderGroupBlock(HANDLE file, DWORD bodyLength) { return ReadListBlock(file, bodyLength, LIST_FOLDER_GROUPS); }
-int ReadRegistryBlock(HANDLE file, DWORD bodyLength) { return ReadListBlock(file, bodyLength, LIST_REGISTRY); }
+int ReadFileListBlock(BlockReader* reader) { return ReadListBlock(reader, LIST_FILES); }
+int ReadFolderGroupBlock(BlockReader* reader) { return ReadListBlock(reader, LIST_FOLDER_GROUPS); }
+int ReadRegistryBlock(BlockReader* reader) { return ReadListBlock(reader, LIST_REGISTRY); }
 
 static void FreeList(ListKind kind)
 {

@@ -29,29 +29,27 @@ DWORD GetDataOffset()
     return LoadLittleEndian32(field);
 }
 
-int ReadWholeBlock(HANDLE file, const BlockHeader& header, BYTE** buffer)
+int ReadWholeBlock(BlockReader* reader, const BlockHeader& header, BYTE** buffer)
 {
     if (header.Flags & BLOCK_FLAG_UNSUPPORTED)
         return ERR_READ;
     // A body longer than what is left of the file can only come up short: say so before asking
     // the heap for it.
-    BlockReader reader;
-    BeginBlockRead(&reader, file, header.Length);
-    if (reader.Remaining < header.Length)
+    if (reader->Remaining < header.Length)
         return ERR_READ;
     if (!MemAlloc(header.Length, buffer))
         return ERR_NO_MEMORY;
-    if (ReadExact(file, *buffer, header.Length) != 0) {
+    if (ReadExact(reader->File, *buffer, header.Length) != 0) {
         MemRelease(buffer);
         return ERR_READ;
     }
     return 0;
 }
 
-int AppendPatternBlock(HANDLE file, const BlockHeader& header)
+int AppendPatternBlock(BlockReader* reader, const BlockHeader& header)
 {
     char* added = nullptr;
-    int error = ReadWholeBlock(file, header, reinterpret_cast<BYTE**>(&added));
+    int error = ReadWholeBlock(reader, header, reinterpret_cast<BYTE**>(&added));
     if (error != 0)
         return error;
     DWORD addedLength = header.Length;
@@ -90,11 +88,11 @@ static bool SettingsOffsetIsSound(const BYTE* body, DWORD length, DWORD fieldAt)
     return false; // no NUL before the end, or an offset at or past it
 }
 
-static int ReadSettingsBlock(HANDLE file, const BlockHeader& header)
+static int ReadSettingsBlock(BlockReader* reader, const BlockHeader& header)
 {
     MemRelease(&TheRun.SettingsBlock);
     TheRun.SettingsLength = 0;
-    int error = ReadWholeBlock(file, header, &TheRun.SettingsBlock);
+    int error = ReadWholeBlock(reader, header, &TheRun.SettingsBlock);
     if (error != 0)
         return error;
     DWORD length = header.Length;
@@ -107,21 +105,21 @@ static int ReadSettingsBlock(HANDLE file, const BlockHeader& header)
     return 0;
 }
 
-static int ReadBlock(HANDLE file, const BlockHeader& header)
+static int ReadBlock(BlockReader* reader, const BlockHeader& header)
 {
     switch (header.Tag) {
     case BLOCK_MESSAGES:
-        return ReadMessageTableBlock(file, header.Length);
+        return ReadMessageTable(reader);
     case BLOCK_FILES:
-        return ReadFileListBlock(file, header.Length);
+        return ReadFileListBlock(reader);
     case BLOCK_FOLDER_GROUPS:
-        return ReadFolderGroupBlock(file, header.Length);
+        return ReadFolderGroupBlock(reader);
     case BLOCK_REGISTRY:
-        return ReadRegistryBlock(file, header.Length);
+        return ReadRegistryBlock(reader);
     case BLOCK_PATTERNS:
-        return AppendPatternBlock(file, header);
+        return AppendPatternBlock(reader, header);
     case BLOCK_SETTINGS:
-        return ReadSettingsBlock(file, header);
+        return ReadSettingsBlock(reader, header);
     default:
         return 0; // unknown tags are skipped by their length
     }
@@ -155,11 +153,12 @@ static int ReadChain(HANDLE file)
         if (ReadExact(file, &header, sizeof header) != 0)
             return ERR_READ;
         if (header.Length != 0) {
-            DWORD bodyAt = TellFile(file);
+            BlockReader reader;
+            DWORD bodyAt = BeginBlockRead(&reader, file, header.Length);
             DWORD nextAt = bodyAt + header.Length;
             if (nextAt < bodyAt)
                 return ERR_READ; // the block would end beyond what a 32-bit position can name
-            int error = ReadBlock(file, header);
+            int error = ReadBlock(&reader, header);
             if (error != 0)
                 return error;
             SeekFile(file, nextAt);

@@ -20,14 +20,12 @@ void FreeMessageTable()
     MemRelease(&TheRun.MessageTable);
 }
 
-int ReadMessageTableBlock(HANDLE file, DWORD bodyLength)
+int ReadMessageTable(BlockReader* reader)
 {
-    BlockReader reader;
-    BeginBlockRead(&reader, file, bodyLength);
     // Only table 0 is kept; the tables after it are skipped with the rest of the body.
-    if (ReadBlockU16(&reader) == 0)
+    if (ReadBlockU16(reader) == 0)
         return 0;
-    DWORD stringCount = ReadBlockU16(&reader);
+    DWORD stringCount = ReadBlockU16(reader);
     if (stringCount == 0)
         return 0; // an empty table leaves an earlier table 0 in place
 
@@ -35,12 +33,19 @@ int ReadMessageTableBlock(HANDLE file, DWORD bodyLength)
     if (!MemAllocZeroed((stringCount + 1) * sizeof(char*), &TheRun.MessageTable))
         return ERR_NO_MEMORY;
     for (DWORD index = 0; index < stringCount; ++index) {
-        DWORD length = ReadBlockU16(&reader);
+        DWORD length = ReadBlockU16(reader);
         if (!MemAllocZeroed(length + 1, &TheRun.MessageTable[index]))
             return ERR_NO_MEMORY; // the table ends before this entry, which stays null
-        ReadBlockBytes(&reader, TheRun.MessageTable[index], length);
+        ReadBlockBytes(reader, TheRun.MessageTable[index], length);
     }
     return 0;
+}
+
+int ReadMessageTableBlock(HANDLE file, DWORD bodyLength)
+{
+    BlockReader reader;
+    BeginBlockRead(&reader, file, bodyLength);
+    return ReadMessageTable(&reader);
 }
 
 const char* GetMessageText(int table, int number)
