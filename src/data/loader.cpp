@@ -96,8 +96,10 @@ static int ReadSettingsBlock(BlockReader* reader, const BlockHeader& header)
     if (error != 0)
         return error;
     DWORD length = header.Length;
-    if (length < SETTINGS_HEADER_SIZE || !SettingsOffsetIsSound(TheRun.SettingsBlock, length, SETTINGS_PRE_COMMAND_AT) ||
-        !SettingsOffsetIsSound(TheRun.SettingsBlock, length, SETTINGS_CLOSING_DOCUMENT_AT)) {
+    bool sound = length >= SETTINGS_HEADER_SIZE;
+    for (DWORD fieldAt = SETTINGS_PRE_COMMAND_AT; sound && fieldAt <= SETTINGS_CLOSING_DOCUMENT_AT; fieldAt += 4)
+        sound = SettingsOffsetIsSound(TheRun.SettingsBlock, length, fieldAt);
+    if (!sound) {
         MemRelease(&TheRun.SettingsBlock);
         return ERR_READ;
     }
