@@ -23,10 +23,10 @@ extern "C" const unsigned char DataOffsetRecord[DATA_OFFSET_RECORD_SIZE] = {
 DWORD GetDataOffset()
 {
     const volatile unsigned char* record = DataOffsetRecord;
-    BYTE field[4];
-    for (int index = 0; index < 4; ++index)
-        field[index] = record[DATA_MARKER_LENGTH + index];
-    return LoadLittleEndian32(field);
+    DWORD offset = 0;
+    for (int index = DATA_OFFSET_RECORD_SIZE - 1; index >= DATA_MARKER_LENGTH; --index)
+        offset = offset << 8 | record[index]; // little-endian: the last byte is the highest
+    return offset;
 }
 
 int ReadWholeBlock(BlockReader* reader, const BlockHeader& header, BYTE** buffer)
