@@ -66,10 +66,12 @@ bool IsProtectedFolder(char* path)
     DWORD length = TextLength(path);
     if (length < 4)
         return true; // empty, a bare drive or a drive root
-    bool hadBackslash = path[length - 1] == '\\';
-    StripTrailingBackslash(path);
+    // A trailing backslash is taken off for the test, and the caller's text put back as it was.
+    char* last = path + length - 1;
+    char kept = *last;
+    if (kept == '\\')
+        *last = '\0';
     bool result = MatchesProtectedFolder(path);
-    if (hadBackslash)
-        path[length - 1] = '\\'; // the caller's text, as it was
+    *last = kept;
     return result;
 }
