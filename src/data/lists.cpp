@@ -16,8 +16,6 @@
 
 #include <stddef.h>
 
-enum ListKind { LIST_FILES, LIST_FOLDER_GROUPS, LIST_REGISTRY };
-
 // How each list lies on disk and in memory. Every record keeps its text pointers side by side and
 // one number (flags, parent levels or root) that is read before one of the texts or after them all.
 struct ListShape {
@@ -99,7 +97,7 @@ static int ReadEntry(BlockReader* reader, const ListShape& shape, BYTE** record)
     return 0;
 }
 
-static int ReadListBlock(BlockReader* reader, ListKind kind)
+int ReadListBlock(BlockReader* reader, ListKind kind)
 {
     const ListShape& shape = ListShapes[kind];
     ListSlot slot = ListOf(kind);
@@ -130,10 +128,6 @@ static int ReadListBlock(BlockReader* reader, ListKind kind)
     *count += added;
     return 0;
 }
-
-int ReadFileListBlock(BlockReader* reader) { return ReadListBlock(reader, LIST_FILES); }
-int ReadFolderGroupBlock(BlockReader* reader) { return ReadListBlock(reader, LIST_FOLDER_GROUPS); }
-int ReadRegistryBlock(BlockReader* reader) { return ReadListBlock(reader, LIST_REGISTRY); }
 
 static void FreeList(ListKind kind)
 {

@@ -27,12 +27,13 @@ struct RegistryEntry {
     char* KeyPath;
 };
 
-// Readers for the loader: the reader stands at the start of a block body that is not empty. Each
-// returns 0, ERR_NO_MEMORY, or ERR_READ when the block cannot hold its count of entries or an
-// entry's texts do not fit the stub's working buffers.
-int ReadFileListBlock(BlockReader* reader);
-int ReadFolderGroupBlock(BlockReader* reader);
-int ReadRegistryBlock(BlockReader* reader);
+// The lists in the order of their block tags, BLOCK_FILES first.
+enum ListKind { LIST_FILES, LIST_FOLDER_GROUPS, LIST_REGISTRY };
+
+// The loader's reader of a list block: the reader stands at the start of a body that is not
+// empty. Returns 0, ERR_NO_MEMORY, or ERR_READ when the block cannot hold its count of entries or
+// an entry's texts do not fit the stub's working buffers.
+int ReadListBlock(BlockReader* reader, ListKind kind);
 
 void FreeFileList();
 void FreeFolderGroupList();

@@ -107,17 +107,18 @@ static int ReadSettingsBlock(BlockReader* reader, const BlockHeader& header)
     return 0;
 }
 
+static_assert(BLOCK_FOLDER_GROUPS - BLOCK_FILES == LIST_FOLDER_GROUPS &&
+                  BLOCK_REGISTRY - BLOCK_FILES == LIST_REGISTRY,
+              "the list tags follow one another in the order of the list kinds");
+
 static int ReadBlock(BlockReader* reader, const BlockHeader& header)
 {
+    DWORD list = header.Tag - BLOCK_FILES;
+    if (list <= LIST_REGISTRY)
+        return ReadListBlock(reader, static_cast<ListKind>(list));
     switch (header.Tag) {
     case BLOCK_MESSAGES:
         return ReadMessageTable(reader);
-    case BLOCK_FILES:
-        return ReadFileListBlock(reader);
-    case BLOCK_FOLDER_GROUPS:
-        return ReadFolderGroupBlock(reader);
-    case BLOCK_REGISTRY:
-        return ReadRegistryBlock(reader);
     case BLOCK_PATTERNS:
         return AppendPatternBlock(reader, header);
     case BLOCK_SETTINGS:
