@@ -50,11 +50,13 @@ int ReadMessageTableBlock(HANDLE file, DWORD bodyLength)
 
 const char* GetMessageText(int table, int number)
 {
-    if (table != 0 || TheRun.MessageTable == nullptr || number < 0)
+    if (table != 0 || TheRun.MessageTable == nullptr)
         return EmptyText;
-    for (int index = 0; TheRun.MessageTable[index] != nullptr; ++index) {
-        if (index == number)
-            return TheRun.MessageTable[index];
+    // A negative number, taken as unsigned, lies beyond the end of any table.
+    DWORD left = static_cast<DWORD>(number);
+    for (char** entry = TheRun.MessageTable; *entry != nullptr; ++entry) {
+        if (left-- == 0)
+            return *entry;
     }
     return EmptyText;
 }

@@ -239,8 +239,8 @@ DWORD ExpandMacros(char* destination, const char* source, DWORD size)
     // A destination too small takes what fits and a NUL in its last byte; the caller tells the
     // case from the length returned. Bytes after the text are NUL.
     if (destination != nullptr) {
-        for (DWORD index = 0; index < size; ++index)
-            destination[index] = (index < length && index + 1 < size) ? expansion[index] : '\0';
+        FillBytes(destination, 0, size);
+        CopyText(destination, size, expansion);
     }
     if (scratch != nullptr)
         HeapBlockFree(scratch);
