@@ -16,10 +16,11 @@ bool MemRequestBlock(DWORD size, void** block, MemRequest request)
     if (granted == nullptr) {
         HeapCompactNow();
         granted = RequestBlock(size, block, request);
+        // A failed resize leaves the old block in place; a failed allocation leaves null.
+        if (granted == nullptr && request == MEM_RESIZE)
+            return false;
     }
-    // A failed resize leaves the old block in place; a failed allocation leaves null.
-    if (granted != nullptr || request != MEM_RESIZE)
-        *block = granted;
+    *block = granted;
     return granted != nullptr;
 }
 
