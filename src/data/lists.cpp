@@ -63,6 +63,13 @@ static ListSlot ListOf(ListKind kind)
     return {reinterpret_cast<void***>(&TheRun.RegistryList), &TheRun.RegistryCount};
 }
 
+// Releases count records, last first.
+static void ReleaseRecords(void** records, DWORD count)
+{
+    while (count-- != 0)
+        MemRelease(&records[count]);
+}
+
 // Reads one entry into a new record at *record: 0, ERR_READ when its texts do not fit the shape's
 // working size, or ERR_NO_MEMORY.
 static int ReadEntry(BlockReader* reader, const ListShape& shape, BYTE** record)
@@ -120,8 +127,7 @@ int ReadListBlock(BlockReader* reader, ListKind kind)
         int error = ReadEntry(reader, shape, reinterpret_cast<BYTE**>(&records[done]));
         if (error != 0) {
             // None of this block's entries counts; give back the records it had made.
-            while (done-- != 0)
-                MemRelease(&records[done]);
+            ReleaseRecords(records, done);
             return error;
         }
     }
@@ -132,8 +138,7 @@ int ReadListBlock(BlockReader* reader, ListKind kind)
 static void FreeList(ListKind kind)
 {
     ListSlot slot = ListOf(kind);
-    for (DWORD index = 0; index < *slot.Count; ++index)
-        MemRelease(&(*slot.List)[index]);
+    ReleaseRecords(*slot.List, *slot.Count);
     MemRelease(slot.List);
     *slot.Count = 0;
 }
