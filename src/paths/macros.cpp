@@ -157,7 +157,7 @@ __attribute__((noinline)) static bool RunMacroSteps(const BYTE* steps, char* fol
         } else if (step == STEP_CLEAR) {
             folder[0] = '\0';
         } else if (step == STEP_BACKSLASH) {
-            found = AppendChar(folder, MACRO_BUFFER_SIZE, '\\');
+            found = AppendText(folder, MACRO_BUFFER_SIZE, "\\");
         } else {
             char* last = FindLastChar(folder, '\\');
             if (last == nullptr) {
