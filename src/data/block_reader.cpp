@@ -38,5 +38,10 @@ DWORD ReadBlockU32(BlockReader* reader) { return ReadBlockNumber(reader, 4); }
 
 DWORD LoadLittleEndian32(const BYTE* bytes)
 {
-    return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<DWORD>(bytes[3]) << 24);
+    // The stub runs on x86 only, which stores a DWORD little-endian: a copy of the 4 bytes reads it
+    // at any alignment. The compiler makes that fixed-size copy one load (never a runtime call),
+    // small enough to go inline wherever a field is read.
+    DWORD value;
+    __builtin_memcpy(&value, bytes, sizeof value);
+    return value;
 }

@@ -84,8 +84,8 @@ static int ReadEntry(BlockReader* reader, const ListShape& shape, BYTE** record)
         if (text == shape.TextCount)
             break;
         DWORD length = ReadBlockU16(reader);
-        if (used + length + 1 > shape.WorkingSize)
-            return ERR_READ;
+        if (length >= shape.WorkingSize - used)
+            return ERR_READ; // no room for the text and its NUL (used never passes WorkingSize)
         ReadBlockBytes(reader, working + used, length);
         used += length;
         working[used++] = '\0';
