@@ -13,9 +13,7 @@ static const char EmptyText[] = "";
 
 void FreeMessageTable()
 {
-    if (TheRun.MessageTable == nullptr)
-        return;
-    for (char** entry = TheRun.MessageTable; *entry != nullptr; ++entry)
+    for (char** entry = TheRun.MessageTable; entry != nullptr && *entry != nullptr; ++entry)
         MemRelease(entry);
     MemRelease(&TheRun.MessageTable);
 }
