@@ -37,7 +37,6 @@ static const ListShape ListShapes[] = {
     {4 + 2, 1, sizeof(RegistryEntry), offsetof(RegistryEntry, KeyPath), offsetof(RegistryEntry, Root), 4, 0,
      REGISTRY_ENTRY_TEXT_SIZE},
 };
-enum { LIST_WORKING_SIZE = FOLDER_GROUP_TEXT_SIZE }; // the largest WorkingSize
 
 // The number is stored whole into a 32-bit slot: the flags byte of a file entry sits at the start
 // of the record's last four bytes, which are its own (the rest is padding).
@@ -46,8 +45,8 @@ static_assert(offsetof(FolderGroupEntry, SecondFolder) == offsetof(FolderGroupEn
                   offsetof(FolderGroupEntry, FileName) == offsetof(FolderGroupEntry, Folder) + 2 * sizeof(char*) &&
                   offsetof(FileEntry, FileName) == offsetof(FileEntry, Folder) + sizeof(char*),
               "text pointers lie side by side");
-static_assert(FILE_ENTRY_TEXT_SIZE <= LIST_WORKING_SIZE && REGISTRY_ENTRY_TEXT_SIZE <= LIST_WORKING_SIZE,
-              "the working buffer holds every entry's texts");
+static_assert(FILE_ENTRY_TEXT_SIZE <= FOLDER_GROUP_TEXT_SIZE && REGISTRY_ENTRY_TEXT_SIZE <= FOLDER_GROUP_TEXT_SIZE,
+              "a folder group's working size holds every entry's texts");
 
 struct ListSlot {
     void*** List;
@@ -75,7 +74,7 @@ static void ReleaseRecords(void** records, DWORD count)
 static int ReadEntry(BlockReader* reader, const ListShape& shape, BYTE** record)
 {
     // Each text goes behind the previous one and its NUL.
-    char working[LIST_WORKING_SIZE];
+    char working[FOLDER_GROUP_TEXT_SIZE]; // the largest of the working sizes
     DWORD number = 0;
     DWORD used = 0;
     for (DWORD text = 0;; ++text) {
