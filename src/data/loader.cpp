@@ -64,9 +64,10 @@ int AppendPatternBlock(BlockReader* reader, const BlockHeader& header)
     }
     // The new strings overwrite the final NUL of the list so far; a list that lacks that NUL is
     // malformed, and the new block is dropped instead.
-    if (TheRun.PatternList[TheRun.PatternListLength - 1] == '\0') {
-        CopyBytes(TheRun.PatternList + TheRun.PatternListLength - 1, added, addedLength);
-        TheRun.PatternListLength += addedLength - 1;
+    DWORD lastAt = TheRun.PatternListLength - 1;
+    if (TheRun.PatternList[lastAt] == '\0') {
+        CopyBytes(TheRun.PatternList + lastAt, added, addedLength);
+        TheRun.PatternListLength = lastAt + addedLength;
     }
     MemRelease(&added);
     return 0;
