@@ -204,35 +204,41 @@ void ResolveMacro(char* buffer)
         CopyText(buffer, MACRO_BUFFER_SIZE, folder);
 }
 
+// Writes the expansion of source into scratch (MACRO_SCRATCH_SIZE zero-filled bytes).
+static void ExpandInto(char* scratch, const char* source)
+{
+    char* at = scratch;
+    char folder[MACRO_BUFFER_SIZE];
+    for (const char* read = source; *read != '\0';) {
+        // One character, or a whole token's folder; a lone '#' stays as written.
+        const char* text = read++;
+        DWORD count = 1;
+        const char* close = *text == '#' ? FindChar(read, '#') : nullptr;
+        if (close != nullptr) {
+            // An unknown name expands to nothing, a macro whose folder cannot be found to its
+            // token as written. The folder is not scanned again, so a '#' inside a folder name is
+            // never taken for a macro.
+            MacroLookup lookup = LookUpMacro(read, folder);
+            count = lookup == MACRO_UNKNOWN ? 0 : close - text + 1;
+            if (lookup == MACRO_FOUND) {
+                text = folder;
+                count = MACRO_BUFFER_SIZE;
+            }
+            read = close + 1;
+        }
+        // The last byte of the zero-filled scratch area stays NUL: a longer expansion is cut.
+        for (; count != 0 && *text != '\0' && at < scratch + MACRO_SCRATCH_SIZE - 1; --count)
+            *at++ = *text++;
+    }
+}
+
 DWORD ExpandMacros(char* destination, const char* source, DWORD size)
 {
     // A plain allocation: without it the text is handed on unexpanded.
     char* scratch = static_cast<char*>(HeapBlockAlloc(MACRO_SCRATCH_SIZE, true));
     const char* expansion = source;
     if (scratch != nullptr) {
-        char* at = scratch;
-        char folder[MACRO_BUFFER_SIZE];
-        for (const char* read = source; *read != '\0';) {
-            // One character, or a whole token's folder; a lone '#' stays as written.
-            const char* text = read++;
-            DWORD count = 1;
-            const char* close = *text == '#' ? FindChar(read, '#') : nullptr;
-            if (close != nullptr) {
-                // An unknown name expands to nothing, a macro whose folder cannot be found to its
-                // token as written. The folder is not scanned again, so a '#' inside a folder
-                // name is never taken for a macro.
-                MacroLookup lookup = LookUpMacro(read, folder);
-                count = lookup == MACRO_UNKNOWN ? 0 : close - text + 1;
-                if (lookup == MACRO_FOUND) {
-                    text = folder;
-                    count = MACRO_BUFFER_SIZE;
-                }
-                read = close + 1;
-            }
-            // The last byte of the zero-filled scratch area stays NUL: a longer expansion is cut.
-            for (; count != 0 && *text != '\0' && at < scratch + MACRO_SCRATCH_SIZE - 1; --count)
-                *at++ = *text++;
-        }
+        ExpandInto(scratch, source);
         expansion = scratch;
     }
     DWORD length = TextLength(expansion);
