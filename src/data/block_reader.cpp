@@ -4,7 +4,7 @@
 #include "file_io.h"
 #include "text.h"
 
-void BeginBlockRead(BlockReader* reader, HANDLE file, DWORD bodyLength)
+DWORD BeginBlockRead(BlockReader* reader, HANDLE file, DWORD bodyLength)
 {
     reader->File = file;
     // The body cannot hold more than what is left of the file, so counts that claim more are seen
@@ -13,6 +13,7 @@ void BeginBlockRead(BlockReader* reader, HANDLE file, DWORD bodyLength)
     DWORD position = TellFile(file);
     DWORD left = (fileSize != INVALID_FILE_SIZE && fileSize > position) ? fileSize - position : 0;
     reader->Remaining = bodyLength < left ? bodyLength : left;
+    return position;
 }
 
 void ReadBlockBytes(BlockReader* reader, void* destination, DWORD count)
@@ -37,5 +38,10 @@ DWORD ReadBlockU32(BlockReader* reader) { return ReadBlockNumber(reader, 4); }
 
 DWORD LoadLittleEndian32(const BYTE* bytes)
 {
-    return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<DWORD>(bytes[3]) << 24);
+    // The stub runs on x86 only, which stores a DWORD little-endian: a copy of the 4 bytes reads it
+    // at any alignment. The compiler makes that fixed-size copy one load (never a runtime call),
+    // small enough to go inline wherever a field is read.
+    DWORD value;
+    __builtin_memcpy(&value, bytes, sizeof value);
+    return value;
 }

@@ -10,7 +10,8 @@ struct BlockReader {
     DWORD Remaining; // bytes of the body that are still there to read
 };
 
-void BeginBlockRead(BlockReader* reader, HANDLE file, DWORD bodyLength);
+// Starts on the body of bodyLength bytes at the file's current position; returns that position.
+DWORD BeginBlockRead(BlockReader* reader, HANDLE file, DWORD bodyLength);
 DWORD ReadBlockNumber(BlockReader* reader, DWORD size); // 1 to 4 bytes, little-endian
 DWORD ReadBlockU16(BlockReader* reader);
 DWORD ReadBlockU32(BlockReader* reader);

@@ -15,10 +15,8 @@ HANDLE CreateFileForWriting(const char* path)
 
 int ReadExact(HANDLE file, void* destination, DWORD count)
 {
-    DWORD read = 0;
-    if (!ReadFile(file, destination, count, &read, nullptr) || read != count)
-        return 1;
-    return 0;
+    DWORD read; // only looked at when the read succeeded, which sets it
+    return !ReadFile(file, destination, count, &read, nullptr) || read != count;
 }
 
 DWORD TellFile(HANDLE file)

@@ -16,10 +16,8 @@
 
 #include <stddef.h>
 
-enum ListKind { LIST_FILES, LIST_FOLDER_GROUPS, LIST_REGISTRY };
-
 // How each list lies on disk and in memory. Every record keeps its text pointers side by side and
-// one number (flags, parent levels or root) that is read before or after the texts.
+// one number (flags, parent levels or root) that is read before one of the texts or after them all.
 struct ListShape {
     BYTE SmallestEntry; // bytes on disk of an entry with empty texts
     BYTE TextCount;
@@ -27,16 +25,16 @@ struct ListShape {
     BYTE FirstTextAt;   // offset of the first text pointer in the record
     BYTE NumberAt;      // offset of the number in the record
     BYTE NumberBytes;   // its size on disk
-    bool NumberFirst;   // read before the texts (else after them)
+    BYTE NumberBefore;  // the text the number comes before on disk; TextCount: after the last
     WORD WorkingSize;   // bytes for the entry's texts with their NULs
 };
 
 static const ListShape ListShapes[] = {
-    {2 + 2 + 1, 2, sizeof(FileEntry), offsetof(FileEntry, Folder), offsetof(FileEntry, Flags), 1, false,
+    {2 + 2 + 1, 2, sizeof(FileEntry), offsetof(FileEntry, Folder), offsetof(FileEntry, Flags), 1, 2,
      FILE_ENTRY_TEXT_SIZE},
     {1 + 2 + 2 + 2, 3, sizeof(FolderGroupEntry), offsetof(FolderGroupEntry, Folder),
-     offsetof(FolderGroupEntry, ParentLevels), 1, true, FOLDER_GROUP_TEXT_SIZE},
-    {4 + 2, 1, sizeof(RegistryEntry), offsetof(RegistryEntry, KeyPath), offsetof(RegistryEntry, Root), 4, true,
+     offsetof(FolderGroupEntry, ParentLevels), 1, 0, FOLDER_GROUP_TEXT_SIZE},
+    {4 + 2, 1, sizeof(RegistryEntry), offsetof(RegistryEntry, KeyPath), offsetof(RegistryEntry, Root), 4, 0,
      REGISTRY_ENTRY_TEXT_SIZE},
 };
 
@@ -47,6 +45,8 @@ static_assert(offsetof(FolderGroupEntry, SecondFolder) == offsetof(FolderGroupEn
                   offsetof(FolderGroupEntry, FileName) == offsetof(FolderGroupEntry, Folder) + 2 * sizeof(char*) &&
                   offsetof(FileEntry, FileName) == offsetof(FileEntry, Folder) + sizeof(char*),
               "text pointers lie side by side");
+static_assert(FILE_ENTRY_TEXT_SIZE <= FOLDER_GROUP_TEXT_SIZE && REGISTRY_ENTRY_TEXT_SIZE <= FOLDER_GROUP_TEXT_SIZE,
+              "a folder group's working size holds every entry's texts");
 
 struct ListSlot {
     void*** List;
@@ -62,82 +62,82 @@ static ListSlot ListOf(ListKind kind)
     return {reinterpret_cast<void***>(&TheRun.RegistryList), &TheRun.RegistryCount};
 }
 
-static int ReadListBlock(HANDLE file, DWORD bodyLength, ListKind kind)
+// Releases count records, last first.
+static void ReleaseRecords(void** records, DWORD count)
+{
+    while (count-- != 0)
+        MemRelease(&records[count]);
+}
+
+// Reads one entry into a new record at *record: 0, ERR_READ when its texts do not fit the shape's
+// working size, or ERR_NO_MEMORY.
+static int ReadEntry(BlockReader* reader, const ListShape& shape, BYTE** record)
+{
+    // Each text goes behind the previous one and its NUL.
+    char working[FOLDER_GROUP_TEXT_SIZE]; // the largest of the working sizes
+    DWORD number = 0;
+    DWORD used = 0;
+    for (DWORD text = 0;; ++text) {
+        if (text == shape.NumberBefore)
+            number = ReadBlockNumber(reader, shape.NumberBytes);
+        if (text == shape.TextCount)
+            break;
+        DWORD length = ReadBlockU16(reader);
+        if (length >= shape.WorkingSize - used)
+            return ERR_READ; // no room for the text and its NUL (used never passes WorkingSize)
+        ReadBlockBytes(reader, working + used, length);
+        used += length;
+        working[used++] = '\0';
+    }
+    if (!MemAllocZeroed(shape.RecordSize + used, record))
+        return ERR_NO_MEMORY;
+
+    char* area = reinterpret_cast<char*>(*record + shape.RecordSize);
+    CopyBytes(area, working, used);
+    char** texts = reinterpret_cast<char**>(*record + shape.FirstTextAt);
+    for (DWORD text = 0; text < shape.TextCount; ++text) {
+        texts[text] = area;
+        area += TextLength(area) + 1;
+    }
+    *reinterpret_cast<DWORD*>(*record + shape.NumberAt) = number;
+    return 0;
+}
+
+int ReadListBlock(BlockReader* reader, ListKind kind)
 {
     const ListShape& shape = ListShapes[kind];
     ListSlot slot = ListOf(kind);
     void*** list = slot.List;
     DWORD* count = slot.Count;
 
-    BlockReader reader;
-    BeginBlockRead(&reader, file, bodyLength);
-    DWORD added = ReadBlockU32(&reader);
+    DWORD added = ReadBlockU32(reader);
     if (added == 0)
         return 0;
-    if (added > reader.Remaining / shape.SmallestEntry)
+    if (added > reader->Remaining / shape.SmallestEntry)
         return ERR_READ; // more entries than the block could hold
     if (added > 0x3FFFFFFF - *count)
         return ERR_NO_MEMORY; // the pointer array's size would not fit in 32 bits
-    DWORD arraySize = (*count + added) * sizeof(void*);
-    if (*list == nullptr ? !MemAllocZeroed(arraySize, list) : !MemResize(arraySize, list))
+    if (!MemRequestBlock((*count + added) * sizeof(void*), reinterpret_cast<void**>(list),
+                         *list == nullptr ? MEM_ZEROED : MEM_RESIZE))
         return ERR_NO_MEMORY;
 
-    char* working = nullptr;
-    if (!MemAllocZeroed(shape.WorkingSize, &working))
-        return ERR_NO_MEMORY;
-    int error = 0;
-    DWORD done = 0;
-    for (; done < added; ++done) {
-        FillBytes(working, 0, shape.WorkingSize);
-        DWORD number = shape.NumberFirst ? ReadBlockNumber(&reader, shape.NumberBytes) : 0;
-        // Each text goes behind the previous one and its NUL.
-        DWORD used = 0;
-        for (DWORD text = 0; text < shape.TextCount && error == 0; ++text) {
-            DWORD length = ReadBlockU16(&reader);
-            if (used + length + 1 > shape.WorkingSize)
-                error = ERR_READ;
-            else
-                ReadBlockBytes(&reader, working + used, length);
-            used += length + 1;
+    void** records = *list + *count;
+    for (DWORD done = 0; done < added; ++done) {
+        int error = ReadEntry(reader, shape, reinterpret_cast<BYTE**>(&records[done]));
+        if (error != 0) {
+            // None of this block's entries counts; give back the records it had made.
+            ReleaseRecords(records, done);
+            return error;
         }
-        if (!shape.NumberFirst)
-            number = ReadBlockNumber(&reader, shape.NumberBytes);
-        BYTE* record = nullptr;
-        if (error == 0 && !MemAllocZeroed(shape.RecordSize + used, &record))
-            error = ERR_NO_MEMORY;
-        if (error != 0)
-            break;
-
-        char* area = reinterpret_cast<char*>(record + shape.RecordSize);
-        CopyBytes(area, working, used);
-        char** texts = reinterpret_cast<char**>(record + shape.FirstTextAt);
-        for (DWORD text = 0; text < shape.TextCount; ++text) {
-            texts[text] = area;
-            area += TextLength(area) + 1;
-        }
-        *reinterpret_cast<DWORD*>(record + shape.NumberAt) = number;
-        (*list)[*count + done] = record;
-    }
-    MemRelease(&working);
-    if (error != 0) {
-        // None of this block's entries counts; give back the records it had made.
-        while (done-- != 0)
-            MemRelease(&(*list)[*count + done]);
-        return error;
     }
     *count += added;
     return 0;
 }
 
-int ReadFileListBlock(HANDLE file, DWORD bodyLength) { return ReadListBlock(file, bodyLength, LIST_FILES); }
-int ReadFolderGroupBlock(HANDLE file, DWORD bodyLength) { return ReadListBlock(file, bodyLength, LIST_FOLDER_GROUPS); }
-int ReadRegistryBlock(HANDLE file, DWORD bodyLength) { return ReadListBlock(file, bodyLength, LIST_REGISTRY); }
-
 static void FreeList(ListKind kind)
 {
     ListSlot slot = ListOf(kind);
-    for (DWORD index = 0; index < *slot.Count; ++index)
-        MemRelease(&(*slot.List)[index]);
+    ReleaseRecords(*slot.List, *slot.Count);
     MemRelease(slot.List);
     *slot.Count = 0;
 }

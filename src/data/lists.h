@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "block_reader.h"
+
 struct FileEntry {
     char* Folder;   // begins with a full stop when relative to InstallDir
     char* FileName; // empty for an entry that stands for the folder itself
@@ -25,12 +27,13 @@ struct RegistryEntry {
     char* KeyPath;
 };
 
-// Readers for the loader: the file stands at the start of a block body of bodyLength bytes (not 0).
-// Each returns 0, ERR_NO_MEMORY, or ERR_READ when the block cannot hold its count of entries or
+// The lists in the order of their block tags, BLOCK_FILES first.
+enum ListKind { LIST_FILES, LIST_FOLDER_GROUPS, LIST_REGISTRY };
+
+// The loader's reader of a list block: the reader stands at the start of a body that is not
+// empty. Returns 0, ERR_NO_MEMORY, or ERR_READ when the block cannot hold its count of entries or
 // an entry's texts do not fit the stub's working buffers.
-int ReadFileListBlock(HANDLE file, DWORD bodyLength);
-int ReadFolderGroupBlock(HANDLE file, DWORD bodyLength);
-int ReadRegistryBlock(HANDLE file, DWORD bodyLength);
+int ReadListBlock(BlockReader* reader, ListKind kind);
 
 void FreeFileList();
 void FreeFolderGroupList();

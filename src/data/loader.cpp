@@ -23,40 +23,36 @@ extern "C" const unsigned char DataOffsetRecord[DATA_OFFSET_RECORD_SIZE] = {
 DWORD GetDataOffset()
 {
     const volatile unsigned char* record = DataOffsetRecord;
-    BYTE field[4];
-    for (int index = 0; index < 4; ++index)
-        field[index] = record[DATA_MARKER_LENGTH + index];
-    return LoadLittleEndian32(field);
+    DWORD offset = 0;
+    for (int index = DATA_OFFSET_RECORD_SIZE - 1; index >= DATA_MARKER_LENGTH; --index)
+        offset = offset << 8 | record[index]; // little-endian: the last byte is the highest
+    return offset;
 }
 
-int ReadWholeBlock(HANDLE file, const BlockHeader& header, BYTE** buffer, DWORD* length)
+int ReadWholeBlock(BlockReader* reader, const BlockHeader& header, BYTE** buffer)
 {
-    if (length != nullptr)
-        *length = header.Length;
     if (header.Flags & BLOCK_FLAG_UNSUPPORTED)
         return ERR_READ;
     // A body longer than what is left of the file can only come up short: say so before asking
     // the heap for it.
-    BlockReader reader;
-    BeginBlockRead(&reader, file, header.Length);
-    if (reader.Remaining < header.Length)
+    if (reader->Remaining < header.Length)
         return ERR_READ;
     if (!MemAlloc(header.Length, buffer))
         return ERR_NO_MEMORY;
-    if (ReadExact(file, *buffer, header.Length) != 0) {
+    if (ReadExact(reader->File, *buffer, header.Length) != 0) {
         MemRelease(buffer);
         return ERR_READ;
     }
     return 0;
 }
 
-int AppendPatternBlock(HANDLE file, const BlockHeader& header)
+int AppendPatternBlock(BlockReader* reader, const BlockHeader& header)
 {
     char* added = nullptr;
-    DWORD addedLength = 0;
-    int error = ReadWholeBlock(file, header, reinterpret_cast<BYTE**>(&added), &addedLength);
+    int error = ReadWholeBlock(reader, header, reinterpret_cast<BYTE**>(&added));
     if (error != 0)
         return error;
+    DWORD addedLength = header.Length;
     if (TheRun.PatternList == nullptr) {
         TheRun.PatternList = added;
         TheRun.PatternListLength = addedLength;
@@ -68,9 +64,10 @@ int AppendPatternBlock(HANDLE file, const BlockHeader& header)
     }
     // The new strings overwrite the final NUL of the list so far; a list that lacks that NUL is
     // malformed, and the new block is dropped instead.
-    if (TheRun.PatternList[TheRun.PatternListLength - 1] == '\0') {
-        CopyBytes(TheRun.PatternList + TheRun.PatternListLength - 1, added, addedLength);
-        TheRun.PatternListLength += addedLength - 1;
+    DWORD lastAt = TheRun.PatternListLength - 1;
+    if (TheRun.PatternList[lastAt] == '\0') {
+        CopyBytes(TheRun.PatternList + lastAt, added, addedLength);
+        TheRun.PatternListLength = lastAt + addedLength;
     }
     MemRelease(&added);
     return 0;
@@ -83,25 +80,27 @@ static bool SettingsOffsetIsSound(const BYTE* body, DWORD length, DWORD fieldAt)
     DWORD offset = LoadLittleEndian32(body + fieldAt);
     if (offset == 0)
         return true;
-    if (offset < SETTINGS_HEADER_SIZE || offset >= length)
+    if (offset < SETTINGS_HEADER_SIZE)
         return false;
     for (DWORD at = offset; at < length; ++at) {
         if (body[at] == '\0')
             return true;
     }
-    return false;
+    return false; // no NUL before the end, or an offset at or past it
 }
 
-static int ReadSettingsBlock(HANDLE file, const BlockHeader& header)
+static int ReadSettingsBlock(BlockReader* reader, const BlockHeader& header)
 {
     MemRelease(&TheRun.SettingsBlock);
     TheRun.SettingsLength = 0;
-    DWORD length = 0;
-    int error = ReadWholeBlock(file, header, &TheRun.SettingsBlock, &length);
+    int error = ReadWholeBlock(reader, header, &TheRun.SettingsBlock);
     if (error != 0)
         return error;
-    if (length < SETTINGS_HEADER_SIZE || !SettingsOffsetIsSound(TheRun.SettingsBlock, length, SETTINGS_PRE_COMMAND_AT) ||
-        !SettingsOffsetIsSound(TheRun.SettingsBlock, length, SETTINGS_CLOSING_DOCUMENT_AT)) {
+    DWORD length = header.Length;
+    bool sound = length >= SETTINGS_HEADER_SIZE;
+    for (DWORD fieldAt = SETTINGS_PRE_COMMAND_AT; sound && fieldAt <= SETTINGS_CLOSING_DOCUMENT_AT; fieldAt += 4)
+        sound = SettingsOffsetIsSound(TheRun.SettingsBlock, length, fieldAt);
+    if (!sound) {
         MemRelease(&TheRun.SettingsBlock);
         return ERR_READ;
     }
@@ -109,21 +108,22 @@ static int ReadSettingsBlock(HANDLE file, const BlockHeader& header)
     return 0;
 }
 
-static int ReadBlock(HANDLE file, const BlockHeader& header)
+static_assert(BLOCK_FOLDER_GROUPS - BLOCK_FILES == LIST_FOLDER_GROUPS &&
+                  BLOCK_REGISTRY - BLOCK_FILES == LIST_REGISTRY,
+              "the list tags follow one another in the order of the list kinds");
+
+static int ReadBlock(BlockReader* reader, const BlockHeader& header)
 {
+    DWORD list = header.Tag - BLOCK_FILES;
+    if (list <= LIST_REGISTRY)
+        return ReadListBlock(reader, static_cast<ListKind>(list));
     switch (header.Tag) {
     case BLOCK_MESSAGES:
-        return ReadMessageTableBlock(file, header.Length);
-    case BLOCK_FILES:
-        return ReadFileListBlock(file, header.Length);
-    case BLOCK_FOLDER_GROUPS:
-        return ReadFolderGroupBlock(file, header.Length);
-    case BLOCK_REGISTRY:
-        return ReadRegistryBlock(file, header.Length);
+        return ReadMessageTable(reader);
     case BLOCK_PATTERNS:
-        return AppendPatternBlock(file, header);
+        return AppendPatternBlock(reader, header);
     case BLOCK_SETTINGS:
-        return ReadSettingsBlock(file, header);
+        return ReadSettingsBlock(reader, header);
     default:
         return 0; // unknown tags are skipped by their length
     }
@@ -149,35 +149,36 @@ bool LoadUninstallData()
     return LoadUninstallDataFrom(TheRun.ModulePath, offset);
 }
 
+// Walks the chain from the file's current position to the end block; the first error ends it.
+static int ReadChain(HANDLE file)
+{
+    for (;;) {
+        BlockHeader header;
+        if (ReadExact(file, &header, sizeof header) != 0)
+            return ERR_READ;
+        if (header.Length != 0) {
+            BlockReader reader;
+            DWORD bodyAt = BeginBlockRead(&reader, file, header.Length);
+            DWORD nextAt = bodyAt + header.Length;
+            if (nextAt < bodyAt)
+                return ERR_READ; // the block would end beyond what a 32-bit position can name
+            int error = ReadBlock(&reader, header);
+            if (error != 0)
+                return error;
+            SeekFile(file, nextAt);
+        }
+        if (header.Tag == BLOCK_END)
+            return 0;
+    }
+}
+
 bool LoadUninstallDataFrom(const char* path, DWORD offset)
 {
     HANDLE file = OpenExistingFile(path, OPEN_MODE_READ);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-
     SeekFile(file, offset);
-    int error = 0;
-    for (;;) {
-        BlockHeader header;
-        if (ReadExact(file, &header, sizeof header) != 0) {
-            error = ERR_READ;
-            break;
-        }
-        if (header.Length != 0) {
-            DWORD bodyAt = TellFile(file);
-            DWORD nextAt = bodyAt + header.Length;
-            if (nextAt < bodyAt) {
-                error = ERR_READ; // the block would end beyond what a 32-bit position can name
-                break;
-            }
-            error = ReadBlock(file, header);
-            if (error != 0)
-                break;
-            SeekFile(file, nextAt);
-        }
-        if (header.Tag == BLOCK_END)
-            break;
-    }
+    int error = ReadChain(file);
     CloseFile(file);
     if (error == 0)
         return true;

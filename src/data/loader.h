@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include "block_reader.h"
 #include "format.h"
 
 enum { ERR_NO_MEMORY = MSG_NO_MEMORY, ERR_READ = MSG_READ_ERROR };
@@ -20,9 +21,10 @@ bool LoadUninstallData();
 // called by LoadUninstallData). Errors are reported with TheRun.ModulePath as the argument.
 bool LoadUninstallDataFrom(const char* path, DWORD offset);
 
-// Reads the body of the block whose header was just read into a new buffer of header.Length bytes.
-int ReadWholeBlock(HANDLE file, const BlockHeader& header, BYTE** buffer, DWORD* length);
-int AppendPatternBlock(HANDLE file, const BlockHeader& header);
+// Reads the body of the block whose header was just read into a new buffer of header.Length bytes;
+// the reader stands at the start of that body.
+int ReadWholeBlock(BlockReader* reader, const BlockHeader& header, BYTE** buffer);
+int AppendPatternBlock(BlockReader* reader, const BlockHeader& header);
 
 // Settings, valid after a successful load. A load without a settings block runs as flags 0 with
 // no pre-uninstall command and no closing document.

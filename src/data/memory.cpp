@@ -4,27 +4,24 @@
 
 #include "heap.h"
 
-bool MemAllocBlock(DWORD size, void** block, bool zeroed)
+// One request to the heap: a new block (zero-filled or not), or *block resized.
+static void* RequestBlock(DWORD size, void** block, MemRequest request)
 {
-    *block = HeapBlockAlloc(size, zeroed);
-    if (*block == nullptr) {
-        HeapCompactNow();
-        *block = HeapBlockAlloc(size, zeroed);
-    }
-    return *block != nullptr;
+    return request == MEM_RESIZE ? HeapBlockResize(*block, size) : HeapBlockAlloc(size, request == MEM_ZEROED);
 }
 
-bool MemResizeBlock(DWORD size, void** block)
+bool MemRequestBlock(DWORD size, void** block, MemRequest request)
 {
-    void* resized = HeapBlockResize(*block, size);
-    if (resized == nullptr) {
+    void* granted = RequestBlock(size, block, request);
+    if (granted == nullptr) {
         HeapCompactNow();
-        resized = HeapBlockResize(*block, size);
+        granted = RequestBlock(size, block, request);
+        // A failed resize leaves the old block in place; a failed allocation leaves null.
+        if (granted == nullptr && request == MEM_RESIZE)
+            return false;
     }
-    if (resized == nullptr)
-        return false;
-    *block = resized;
-    return true;
+    *block = granted;
+    return granted != nullptr;
 }
 
 void MemReleaseBlock(void** block)

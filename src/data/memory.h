@@ -7,21 +7,21 @@
 
 #include <windows.h>
 
-bool MemAllocBlock(DWORD size, void** block, bool zeroed);
-bool MemResizeBlock(DWORD size, void** block);
+enum MemRequest { MEM_PLAIN, MEM_ZEROED, MEM_RESIZE };
+bool MemRequestBlock(DWORD size, void** block, MemRequest request);
 void MemReleaseBlock(void** block);
 
 template <typename T> inline bool MemAlloc(DWORD size, T** block)
 {
-    return MemAllocBlock(size, reinterpret_cast<void**>(block), false);
+    return MemRequestBlock(size, reinterpret_cast<void**>(block), MEM_PLAIN);
 }
 template <typename T> inline bool MemAllocZeroed(DWORD size, T** block)
 {
-    return MemAllocBlock(size, reinterpret_cast<void**>(block), true);
+    return MemRequestBlock(size, reinterpret_cast<void**>(block), MEM_ZEROED);
 }
 template <typename T> inline bool MemResize(DWORD size, T** block)
 {
-    return MemResizeBlock(size, reinterpret_cast<void**>(block));
+    return MemRequestBlock(size, reinterpret_cast<void**>(block), MEM_RESIZE);
 }
 template <typename T> inline void MemRelease(T** block)
 {

@@ -13,21 +13,17 @@ static const char EmptyText[] = "";
 
 void FreeMessageTable()
 {
-    if (TheRun.MessageTable == nullptr)
-        return;
-    for (char** entry = TheRun.MessageTable; *entry != nullptr; ++entry)
+    for (char** entry = TheRun.MessageTable; entry != nullptr && *entry != nullptr; ++entry)
         MemRelease(entry);
     MemRelease(&TheRun.MessageTable);
 }
 
-int ReadMessageTableBlock(HANDLE file, DWORD bodyLength)
+int ReadMessageTable(BlockReader* reader)
 {
-    BlockReader reader;
-    BeginBlockRead(&reader, file, bodyLength);
     // Only table 0 is kept; the tables after it are skipped with the rest of the body.
-    if (ReadBlockU16(&reader) == 0)
+    if (ReadBlockU16(reader) == 0)
         return 0;
-    DWORD stringCount = ReadBlockU16(&reader);
+    DWORD stringCount = ReadBlockU16(reader);
     if (stringCount == 0)
         return 0; // an empty table leaves an earlier table 0 in place
 
@@ -35,21 +31,30 @@ int ReadMessageTableBlock(HANDLE file, DWORD bodyLength)
     if (!MemAllocZeroed((stringCount + 1) * sizeof(char*), &TheRun.MessageTable))
         return ERR_NO_MEMORY;
     for (DWORD index = 0; index < stringCount; ++index) {
-        DWORD length = ReadBlockU16(&reader);
+        DWORD length = ReadBlockU16(reader);
         if (!MemAllocZeroed(length + 1, &TheRun.MessageTable[index]))
             return ERR_NO_MEMORY; // the table ends before this entry, which stays null
-        ReadBlockBytes(&reader, TheRun.MessageTable[index], length);
+        ReadBlockBytes(reader, TheRun.MessageTable[index], length);
     }
     return 0;
 }
 
+int ReadMessageTableBlock(HANDLE file, DWORD bodyLength)
+{
+    BlockReader reader;
+    BeginBlockRead(&reader, file, bodyLength);
+    return ReadMessageTable(&reader);
+}
+
 const char* GetMessageText(int table, int number)
 {
-    if (table != 0 || TheRun.MessageTable == nullptr || number < 0)
+    if (table != 0 || TheRun.MessageTable == nullptr)
         return EmptyText;
-    for (int index = 0; TheRun.MessageTable[index] != nullptr; ++index) {
-        if (index == number)
-            return TheRun.MessageTable[index];
+    // A negative number, taken as unsigned, lies beyond the end of any table.
+    DWORD left = static_cast<DWORD>(number);
+    for (char** entry = TheRun.MessageTable; *entry != nullptr; ++entry) {
+        if (left-- == 0)
+            return *entry;
     }
     return EmptyText;
 }
@@ -65,25 +70,22 @@ void FormatMessageText(char* destination, int number, const char* argument)
         if (at[0] == '%' && at[1] == 's')
             isFormat = true;
     }
+    // One piece at a time: a character, the argument, or the '%' of "%%"; the text stops at the
+    // first piece that does not fit.
     destination[0] = '\0';
-    if (!isFormat) {
-        CopyText(destination, MESSAGE_TEXT_SIZE, text);
-        return;
-    }
     bool argumentUsed = false;
+    char character[2] = {0, 0};
     for (const char* at = text; *at != '\0'; ++at) {
-        bool fitted;
-        if (at[0] == '%' && at[1] == '%') {
-            fitted = AppendChar(destination, MESSAGE_TEXT_SIZE, '%');
+        const char* piece = character;
+        character[0] = *at;
+        if (isFormat && at[0] == '%' && (at[1] == '%' || (at[1] == 's' && !argumentUsed))) {
+            if (at[1] == 's') {
+                piece = argument;
+                argumentUsed = true;
+            }
             ++at;
-        } else if (at[0] == '%' && at[1] == 's' && !argumentUsed) {
-            fitted = AppendText(destination, MESSAGE_TEXT_SIZE, argument);
-            argumentUsed = true;
-            ++at;
-        } else {
-            fitted = AppendChar(destination, MESSAGE_TEXT_SIZE, *at);
         }
-        if (!fitted)
+        if (!AppendText(destination, MESSAGE_TEXT_SIZE, piece))
             return;
     }
 }

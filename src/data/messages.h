@@ -7,6 +7,11 @@
 
 #include <windows.h>
 
+#include "block_reader.h"
+
+// The loader's reader stands at the start of the body; the other form starts at the file's
+// current position.
+int ReadMessageTable(BlockReader* reader);
 int ReadMessageTableBlock(HANDLE file, DWORD bodyLength);
 const char* GetMessageText(int table, int number);
 void FormatMessageText(char* destination, int number, const char* argument); // 1,024-byte buffer

@@ -45,17 +45,6 @@ char FoldCase(char c)
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool TextEqualsNoCase(const char* a, const char* b)
-{
-    while (FoldCase(*a) == FoldCase(*b)) {
-        if (*a == '\0')
-            return true;
-        ++a;
-        ++b;
-    }
-    return false;
-}
-
 bool TextStartsWithNoCase(const char* text, const char* prefix)
 {
     for (; *prefix != '\0'; ++text, ++prefix) {
@@ -63,6 +52,12 @@ bool TextStartsWithNoCase(const char* text, const char* prefix)
             return false;
     }
     return true;
+}
+
+// Equal texts: a begins with b and ends where b ends.
+bool TextEqualsNoCase(const char* a, const char* b)
+{
+    return TextStartsWithNoCase(a, b) && a[TextLength(b)] == '\0';
 }
 
 char* FindChar(const char* text, char c)

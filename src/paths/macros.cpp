@@ -21,7 +21,7 @@
 // expansion that does not fit is cut at its end.
 enum { MACRO_SCRATCH_SIZE = 65500 };
 
-// How a macro's folder is found: a short program of steps per macro, run by ResolveMacro. The
+// How a macro's folder is found: a short program of steps per macro, run by RunMacroSteps. The
 // steps build the folder one piece at a time; a step that fails makes the rest of its way fail,
 // and an OR step ends the program when the way before it found the folder, or else starts the next
 // way (on either line, or on one line only). The programs end with STEP_END.
@@ -150,15 +150,14 @@ __attribute__((noinline)) static bool RunMacroSteps(const BYTE* steps, char* fol
         } else if (step == STEP_INSTALL_DIR) {
             found = TheRun.InstallDir != nullptr && CopyText(folder, MACRO_BUFFER_SIZE, TheRun.InstallDir);
         } else if (step <= STEP_COMMON_FILES) {
-            HKEY key = OpenCurrentVersionKey();
-            if (key == nullptr)
+            int read = ReadCurrentVersionPath(step == STEP_COMMON_FILES ? COMMON_FILES_VALUE : PROGRAM_FILES_VALUE, folder);
+            if (read < 0)
                 return false;
-            found = ReadPathValue(key, step == STEP_COMMON_FILES ? COMMON_FILES_VALUE : PROGRAM_FILES_VALUE, folder);
-            RegCloseKey(key);
+            found = read != 0;
         } else if (step == STEP_CLEAR) {
             folder[0] = '\0';
         } else if (step == STEP_BACKSLASH) {
-            found = AppendChar(folder, MACRO_BUFFER_SIZE, '\\');
+            found = AppendText(folder, MACRO_BUFFER_SIZE, "\\");
         } else {
             char* last = FindLastChar(folder, '\\');
             if (last == nullptr) {
@@ -172,23 +171,65 @@ __attribute__((noinline)) static bool RunMacroSteps(const BYTE* steps, char* fol
     }
 }
 
-void ResolveMacro(char* buffer)
+enum MacroLookup { MACRO_FOUND, MACRO_UNKNOWN, MACRO_NOT_FOUND };
+
+// Fills folder (MACRO_BUFFER_SIZE bytes) with the folder of the macro whose name and closing '#'
+// begin text. A name holds no '#', so that prefix is the whole token when text follows its opening
+// '#'. MACRO_UNKNOWN when no macro has the name, MACRO_NOT_FOUND when its folder cannot be found.
+static MacroLookup LookUpMacro(const char* text, char* folder)
 {
     const BYTE* steps = MacroSteps;
-    for (const char* name = MacroNames; !TextEqualsNoCase(buffer + 1, name); name += TextLength(name) + 1) {
-        if (*name == '\0') {
-            buffer[0] = '\0';
-            return;
+    for (const char* name = MacroNames; *name != '\0'; name += TextLength(name) + 1) {
+        if (TextStartsWithNoCase(text, name)) {
+            if (!RunMacroSteps(steps, folder))
+                return MACRO_NOT_FOUND;
+            StripTrailingBackslash(folder);
+            return MACRO_FOUND;
         }
         while (*steps++ != STEP_END) {
         }
     }
+    return MACRO_UNKNOWN;
+}
+
+void ResolveMacro(char* buffer)
+{
     // The steps write into a buffer of their own, so a lookup that fails leaves the token whole.
     char folder[MACRO_BUFFER_SIZE];
-    if (!RunMacroSteps(steps, folder))
-        return;
-    StripTrailingBackslash(folder);
-    CopyText(buffer, MACRO_BUFFER_SIZE, folder);
+    const char* close = FindChar(buffer + 1, '#');
+    MacroLookup lookup = close != nullptr && close[1] == '\0' ? LookUpMacro(buffer + 1, folder) : MACRO_UNKNOWN;
+    if (lookup == MACRO_UNKNOWN)
+        buffer[0] = '\0';
+    else if (lookup == MACRO_FOUND)
+        CopyText(buffer, MACRO_BUFFER_SIZE, folder);
+}
+
+// Writes the expansion of source into scratch (MACRO_SCRATCH_SIZE zero-filled bytes).
+static void ExpandInto(char* scratch, const char* source)
+{
+    char* at = scratch;
+    char folder[MACRO_BUFFER_SIZE];
+    for (const char* read = source; *read != '\0';) {
+        // One character, or a whole token's folder; a lone '#' stays as written.
+        const char* text = read++;
+        DWORD count = 1;
+        const char* close = *text == '#' ? FindChar(read, '#') : nullptr;
+        if (close != nullptr) {
+            // An unknown name expands to nothing, a macro whose folder cannot be found to its
+            // token as written. The folder is not scanned again, so a '#' inside a folder name is
+            // never taken for a macro.
+            MacroLookup lookup = LookUpMacro(read, folder);
+            count = lookup == MACRO_UNKNOWN ? 0 : close - text + 1;
+            if (lookup == MACRO_FOUND) {
+                text = folder;
+                count = MACRO_BUFFER_SIZE;
+            }
+            read = close + 1;
+        }
+        // The last byte of the zero-filled scratch area stays NUL: a longer expansion is cut.
+        for (; count != 0 && *text != '\0' && at < scratch + MACRO_SCRATCH_SIZE - 1; --count)
+            *at++ = *text++;
+    }
 }
 
 DWORD ExpandMacros(char* destination, const char* source, DWORD size)
@@ -197,38 +238,15 @@ DWORD ExpandMacros(char* destination, const char* source, DWORD size)
     char* scratch = static_cast<char*>(HeapBlockAlloc(MACRO_SCRATCH_SIZE, true));
     const char* expansion = source;
     if (scratch != nullptr) {
-        char* at = scratch;
-        char folder[MACRO_BUFFER_SIZE];
-        for (const char* read = source; *read != '\0';) {
-            // One character, or a whole token's folder; a lone '#' stays as written.
-            const char* text = read++;
-            DWORD count = 1;
-            const char* close = *text == '#' ? FindChar(read, '#') : nullptr;
-            if (close != nullptr) {
-                // A token too long for any name names nothing. The folder is not scanned again,
-                // so a '#' inside a folder name is never taken for a macro.
-                DWORD tokenLength = close - text + 1;
-                folder[0] = '\0';
-                if (tokenLength < MACRO_BUFFER_SIZE) {
-                    CopyText(folder, tokenLength + 1, text);
-                    ResolveMacro(folder);
-                }
-                text = folder;
-                count = MACRO_BUFFER_SIZE;
-                read = close + 1;
-            }
-            // The last byte of the zero-filled scratch area stays NUL: a longer expansion is cut.
-            for (; count != 0 && *text != '\0' && at < scratch + MACRO_SCRATCH_SIZE - 1; --count)
-                *at++ = *text++;
-        }
+        ExpandInto(scratch, source);
         expansion = scratch;
     }
     DWORD length = TextLength(expansion);
     // A destination too small takes what fits and a NUL in its last byte; the caller tells the
     // case from the length returned. Bytes after the text are NUL.
     if (destination != nullptr) {
-        for (DWORD index = 0; index < size; ++index)
-            destination[index] = (index < length && index + 1 < size) ? expansion[index] : '\0';
+        FillBytes(destination, 0, size);
+        CopyText(destination, size, expansion);
     }
     if (scratch != nullptr)
         HeapBlockFree(scratch);

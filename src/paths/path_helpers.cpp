@@ -11,7 +11,7 @@
 bool AddTrailingBackslash(char* path, DWORD capacity)
 {
     DWORD length = TextLength(path);
-    return length == 0 || path[length - 1] == '\\' || AppendChar(path, capacity, '\\');
+    return length == 0 || path[length - 1] == '\\' || AppendText(path, capacity, "\\");
 }
 
 bool AppendToPath(char* path, DWORD capacity, const char* name)
@@ -32,11 +32,13 @@ bool ComposeText(char* text, DWORD capacity, const char* format, ...)
     va_start(texts, format);
     text[0] = '\0';
     bool fits = true;
+    char character[2] = {0, 0};
     for (; fits && *format != '\0'; ++format) {
+        const char* piece = character;
+        character[0] = *format;
         if (format[0] == '%' && format[1] == 's')
-            fits = AppendText(text, capacity, va_arg(texts, const char*)), ++format;
-        else
-            fits = AppendChar(text, capacity, *format);
+            piece = va_arg(texts, const char*), ++format;
+        fits = AppendText(text, capacity, piece);
     }
     va_end(texts);
     return fits;
@@ -78,4 +80,14 @@ bool ReadPathValue(HKEY key, const char* name, char* path)
         return path[PATH_SIZE - 1] == '\0';
     path[size] = '\0';
     return true;
+}
+
+int ReadCurrentVersionPath(const char* name, char* path)
+{
+    HKEY key = OpenCurrentVersionKey();
+    if (key == nullptr)
+        return -1;
+    int read = ReadPathValue(key, name, path);
+    RegCloseKey(key);
+    return read;
 }

@@ -38,6 +38,9 @@ extern const char COMMON_FILES_VALUE[];
 // Reads a text value of at most 259 characters into path (260 bytes), always NUL-terminated. False
 // when the value is missing, is no text, or does not fit.
 bool ReadPathValue(HKEY key, const char* name, char* path);
+// Reads the value name of the key above into path (260 bytes) as ReadPathValue does: 1 when it was
+// read, 0 when it is missing or does not fit, -1 when the key cannot be opened.
+int ReadCurrentVersionPath(const char* name, char* path);
 // True when a Windows call that fills a 260-byte path returned a length that fitted.
 inline bool PathLengthFits(UINT length)
 {

@@ -51,14 +51,14 @@ static bool MatchesProtectedFolder(const char* path)
             TextEqualsNoCase(path, folder))
             return true;
     }
-    // Compared as stored: a value kept with a trailing backslash does not match.
-    HKEY key = OpenCurrentVersionKey();
-    if (key == nullptr)
-        return false;
-    bool matched = (ReadPathValue(key, PROGRAM_FILES_VALUE, folder) && TextEqualsNoCase(path, folder)) ||
-                   (ReadPathValue(key, COMMON_FILES_VALUE, folder) && TextEqualsNoCase(path, folder));
-    RegCloseKey(key);
-    return matched;
+    // Program Files, then Common Files, compared as stored: a value kept with a trailing backslash
+    // does not match.
+    for (const char* name = PROGRAM_FILES_VALUE;; name = COMMON_FILES_VALUE) {
+        if (ReadCurrentVersionPath(name, folder) > 0 && TextEqualsNoCase(path, folder))
+            return true;
+        if (name == COMMON_FILES_VALUE)
+            return false;
+    }
 }
 
 bool IsProtectedFolder(char* path)
@@ -66,10 +66,12 @@ bool IsProtectedFolder(char* path)
     DWORD length = TextLength(path);
     if (length < 4)
         return true; // empty, a bare drive or a drive root
-    bool hadBackslash = path[length - 1] == '\\';
-    StripTrailingBackslash(path);
+    // A trailing backslash is taken off for the test, and the caller's text put back as it was.
+    char* last = path + length - 1;
+    char kept = *last;
+    if (kept == '\\')
+        *last = '\0';
     bool result = MatchesProtectedFolder(path);
-    if (hadBackslash)
-        path[length - 1] = '\\'; // the caller's text, as it was
+    *last = kept;
     return result;
 }
