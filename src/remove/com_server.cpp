@@ -8,6 +8,7 @@
 // and the current directory are what they were when this returns.
 #include "com_server.h"
 
+#include "files.h"
 #include "../data/format.h"
 #include "../data/memory.h"
 #include "../data/text.h"
@@ -106,9 +107,7 @@ static bool RunRegistrationTool(const char* path)
 static void CallUnregisterInProcess(char* path, char* fileName)
 {
     char savedDirectory[PATH_SIZE];
-    DWORD length = GetCurrentDirectoryA(PATH_SIZE, savedDirectory);
-    if (length == 0 || length >= PATH_SIZE)
-        savedDirectory[0] = '\0';
+    ReadCurrentFolder(savedDirectory);
 
     // The folder keeps its backslash, so that a server in a drive root makes the root current.
     char first = *fileName;

@@ -20,7 +20,7 @@ void PruneEmptyFolders()
     // The pattern pass may have left InstallDir without its backslash; this puts it back.
     StripTrailingBackslash(installDir);
     SetCurrentDirectoryA(installDir);
-    SetCurrentDirectoryA("..");
+    StepUpFolder();
     AddTrailingBackslash(installDir, PATH_SIZE);
 
     // The deepest folder the last climb removed: a second file of the same folder needs no climb.

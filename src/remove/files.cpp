@@ -11,6 +11,7 @@
 
 #include "com_server.h"
 #include "fonts.h"
+#include "registry.h"
 #include "../data/file_io.h"
 #include "../data/format.h"
 #include "../data/memory.h"
@@ -40,6 +41,20 @@ void BuildEntryPath(const FileEntry* entry)
         fitted = fitted && AppendToPath(target, PATH_SIZE, entry->FileName);
     if (!fitted)
         target[0] = '\0';
+}
+
+bool ReadCurrentFolder(char* path)
+{
+    DWORD length = GetCurrentDirectoryA(PATH_SIZE, path);
+    if (length != 0 && length < PATH_SIZE)
+        return true;
+    path[0] = '\0';
+    return false;
+}
+
+void StepUpFolder()
+{
+    SetCurrentDirectoryA("..");
 }
 
 bool CutToParent(char* path)
@@ -77,23 +92,31 @@ static void SetReadOnlyAttribute(const char* path, DWORD readOnly)
         SetFileAttributesA(path, (attributes & ~FILE_ATTRIBUTE_READONLY) | readOnly);
 }
 
+// Out of line, so that the in-use test opens the file from one place on both of its ways.
+__attribute__((noinline)) static bool OpensForWriting(const char* path)
+{
+    HANDLE file = OpenExistingFile(path, OPEN_MODE_READ_WRITE);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseFile(file);
+    return true;
+}
+
 bool IsFileInUse(const char* path)
 {
     DWORD error = CheckWriteAccess(path);
-    if (error != 0 && error != ERROR_ACCESS_DENIED)
-        return false; // missing: nothing holds it
-    // Read-only: the open for writing needs the attribute cleared for a moment; it comes back.
-    if (error != 0) {
+    if (error == ERROR_ACCESS_DENIED) {
+        // Read-only: the open for writing needs the attribute cleared for a moment; it comes back.
         SetReadOnlyAttribute(path, 0);
         if (CheckWriteAccess(path) == ERROR_ACCESS_DENIED)
             return true; // the attribute would not go
+    } else if (error != 0) {
+        return false; // missing: nothing holds it
     }
-    HANDLE file = OpenExistingFile(path, OPEN_MODE_READ_WRITE);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseFile(file);
+    bool inUse = !OpensForWriting(path);
     if (error != 0)
         SetReadOnlyAttribute(path, FILE_ATTRIBUTE_READONLY);
-    return file == INVALID_HANDLE_VALUE;
+    return inUse;
 }
 
 bool AnyFileInUse()
@@ -109,6 +132,15 @@ bool AnyFileInUse()
     return false;
 }
 
+HKEY OpenBelowCurrentVersion(const char* name, REGSAM access)
+{
+    // Without the CurrentVersion key the open fails on the null parent.
+    HKEY currentVersion = OpenCurrentVersionKey();
+    HKEY key = OpenRegistryKey(currentVersion, name, access);
+    CloseRegistryKey(currentVersion, nullptr);
+    return key;
+}
+
 // Lowers the shared file's reference count and asks before a file whose references have run out
 // (or were never counted) is deleted. Returns whether the file may go. Out of line, so that the
 // pass keeps a small frame.
@@ -116,14 +148,7 @@ __attribute__((noinline)) static bool ReleaseSharedReference(bool inUse)
 {
     const char* path = TheRun.TargetPath;
     bool removable = !inUse;
-    // SharedDLLs lies below the CurrentVersion key, whose path the stub holds once. Without that
-    // key the open below fails on the null handle, and the file still brings the question.
-    HKEY currentVersion = OpenCurrentVersionKey();
-    HKEY key;
-    if (RegOpenKeyExA(currentVersion, SharedDllsName, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        key = nullptr;
-    if (currentVersion != nullptr)
-        RegCloseKey(currentVersion);
+    HKEY key = OpenBelowCurrentVersion(SharedDllsName, KEY_ALL_ACCESS);
     DWORD count = 1;
     DWORD type = REG_DWORD;
     DWORD size = sizeof count;
@@ -147,18 +172,8 @@ __attribute__((noinline)) static bool ReleaseSharedReference(bool inUse)
             MemRelease(&question);
         }
     }
-    if (key != nullptr) {
-        if (removable)
-            RegDeleteValueA(key, path);
-        RegCloseKey(key);
-    }
+    CloseRegistryKey(key, removable ? path : nullptr);
     return removable;
-}
-
-static bool ClearReadOnlyAndDelete(const char* path)
-{
-    SetReadOnlyAttribute(path, 0);
-    return DeleteFileA(path) != 0;
 }
 
 // A deletion refused for lack of access or because another process holds the file.
@@ -169,34 +184,30 @@ static bool DeleteWasRefused()
 }
 
 // Deletes the file in TargetPath; a read-only one only as the policy or the prompt allows. Fonts
-// and COM servers have been deregistered already, so they go without asking.
+// and COM servers have been deregistered already, so they go without asking. A read-only file is
+// deleted once more after its attribute is cleared; only a Yes to the prompt tries again after
+// that, so that an attribute that would not go brings the question back.
 static void DeleteTargetFile(BYTE flags)
 {
     const char* path = TheRun.TargetPath;
-    if (DeleteFileA(path))
-        return;
-    for (;;) {
+    int answer = IDYES;
+    while (!DeleteFileA(path) && answer == IDYES) {
         if (!DeleteWasRefused() || CheckWriteAccess(path) != ERROR_ACCESS_DENIED)
             return; // not a read-only file: it stays
-        if ((flags & (FILE_FONT | FILE_COM_SERVER)) || TheRun.ReadOnlyPolicy == 1) {
-            ClearReadOnlyAndDelete(path);
-            return;
-        }
-        if (TheRun.ReadOnlyPolicy == 0)
-            return;
-        int answer = ShowReadOnlyPrompt(path);
-        if (answer == IDYES) {
-            if (ClearReadOnlyAndDelete(path))
+        answer = IDC_YES_TO_ALL_ANSWER; // one more try, whatever its outcome
+        if (!(flags & (FILE_FONT | FILE_COM_SERVER)) && TheRun.ReadOnlyPolicy != 1) {
+            if (TheRun.ReadOnlyPolicy == 0)
                 return;
-            continue; // an attribute that would not go brings the question back
+            answer = ShowReadOnlyPrompt(path);
+            if (answer == IDC_YES_TO_ALL_ANSWER) {
+                TheRun.ReadOnlyPolicy = 1;
+            } else if (answer != IDYES) {
+                if (answer == IDC_NO_TO_ALL_ANSWER)
+                    TheRun.ReadOnlyPolicy = 0;
+                return;
+            }
         }
-        if (answer == IDC_YES_TO_ALL_ANSWER) {
-            TheRun.ReadOnlyPolicy = 1;
-            ClearReadOnlyAndDelete(path);
-        } else if (answer == IDC_NO_TO_ALL_ANSWER) {
-            TheRun.ReadOnlyPolicy = 0;
-        }
-        return;
+        SetReadOnlyAttribute(path, 0);
     }
 }
 

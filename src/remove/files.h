@@ -1,13 +1,24 @@
 // The file removal pass, the in-use tests and the entry path rule shared with the folder passes.
 #pragma once
 
+#include <windows.h>
+
 #include "../data/lists.h"
 
 void BuildEntryPath(const FileEntry* entry); // into TargetPath; skipped entries leave it empty
 bool IsFileInUse(const char* path);
 bool AnyFileInUse();
 void RemoveFiles();
+// Fills path (PATH_SIZE bytes) with the current directory; false, with path empty, when it cannot
+// be read whole.
+bool ReadCurrentFolder(char* path);
+// Makes the parent of the current directory current: a folder cannot be removed while it is the
+// current one.
+void StepUpFolder();
 // Cuts path at its last backslash, leaving its parent; false when it has none.
 bool CutToParent(char* path);
 // The progress bar at step of StepTotal; nothing while there is no progress dialog.
 void ReportRemovalStep(DWORD step);
+// Opens name below the CurrentVersion key, whose path the stub holds once (SharedDLLs, and the
+// Fonts key of the 9x line); null when either cannot be opened.
+HKEY OpenBelowCurrentVersion(const char* name, REGSAM access);

@@ -31,7 +31,7 @@ void RemoveFolderGroupFiles()
 static void RemoveGroupFolder(const char* folder, const char* current)
 {
     if (TextEqualsNoCase(folder, current))
-        SetCurrentDirectoryA("..");
+        StepUpFolder();
     RemoveDirectoryA(folder);
 }
 
@@ -47,9 +47,7 @@ void RemoveFolderGroups()
         while (usable) {
             if (IsProtectedFolder(folder) || (second[0] != '\0' && IsProtectedFolder(second)))
                 break;
-            DWORD length = GetCurrentDirectoryA(PATH_SIZE, current);
-            if (length == 0 || length >= PATH_SIZE)
-                current[0] = '\0'; // unknown: it cannot equal a folder of ours, which all fit
+            ReadCurrentFolder(current); // unknown, it is empty: it cannot equal a folder of ours
             StripTrailingBackslash(current);
             RemoveGroupFolder(folder, current);
             if (second[0] != '\0')

@@ -9,6 +9,8 @@
 // font's value.
 #include "fonts.h"
 
+#include "files.h"
+#include "registry.h"
 #include "../data/file_io.h"
 #include "../data/text.h"
 #include "../paths/path_helpers.h"
@@ -114,19 +116,9 @@ void RemoveFont(const char* path)
     bool removed = RemoveFontResourceA(path) != 0;
     if (name[0] != '\0' && AppendText(name, sizeof name, TrueTypeSuffix)) {
         // The 9x line's Fonts key lies below the CurrentVersion key, whose path the stub holds once.
-        HKEY parent = HKEY_LOCAL_MACHINE;
-        const char* fontsKey = NtFontsKey;
-        if (!TheRun.IsNT) {
-            parent = OpenCurrentVersionKey();
-            fontsKey += sizeof NtFontsKey - sizeof "Fonts"; // its last name, "Fonts"
-        }
-        HKEY key;
-        if (RegOpenKeyExA(parent, fontsKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-            RegDeleteValueA(key, name);
-            RegCloseKey(key);
-        }
-        if (!TheRun.IsNT && parent != nullptr)
-            RegCloseKey(parent);
+        HKEY key = TheRun.IsNT ? OpenRegistryKey(HKEY_LOCAL_MACHINE, NtFontsKey, KEY_SET_VALUE)
+                               : OpenBelowCurrentVersion(NtFontsKey + sizeof NtFontsKey - sizeof "Fonts", KEY_SET_VALUE);
+        CloseRegistryKey(key, name);
     }
     if (removed)
         SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_NORMAL, FONT_CHANGE_TIMEOUT_MS, nullptr);

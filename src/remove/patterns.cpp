@@ -10,6 +10,7 @@
 // never entered either: what they point at lies outside the tree and is not the application's.
 #include "patterns.h"
 
+#include "files.h"
 #include "../data/format.h"
 #include "../data/heap.h"
 #include "../data/text.h"
@@ -19,31 +20,23 @@
 #include "../run/run_context.h"
 
 static const char AllEntries[] = "*.*";
-static const char ParentFolder[] = "..";
 
 static bool IsDotEntry(const char* name)
 {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// Reads the current folder into TargetPath, the run's working path; false when it does not fit.
-static bool ReadCurrentFolder()
-{
-    DWORD length = GetCurrentDirectoryA(PATH_SIZE, TheRun.TargetPath);
-    return length != 0 && length < PATH_SIZE;
-}
-
 // A folder whose path cannot be read whole counts as protected: what we cannot name, we leave.
 static bool CurrentFolderIsProtected()
 {
-    return !ReadCurrentFolder() || IsProtectedFolder(TheRun.TargetPath);
+    return !ReadCurrentFolder(TheRun.TargetPath) || IsProtectedFolder(TheRun.TargetPath);
 }
 
 void RemoveCwdAndStepUp()
 {
     // A folder cannot be removed while it is the current one: step out first.
-    bool known = ReadCurrentFolder();
-    SetCurrentDirectoryA(ParentFolder);
+    bool known = ReadCurrentFolder(TheRun.TargetPath);
+    StepUpFolder();
     if (known)
         RemoveDirectoryA(TheRun.TargetPath);
 }
@@ -79,7 +72,7 @@ static bool ListCurrentFolder(ListAction action, const char* filePattern, WIN32_
                        FILE_ATTRIBUTE_DIRECTORY &&
                    SetCurrentDirectoryA(name)) {
             if (CurrentFolderIsProtected())
-                SetCurrentDirectoryA(ParentFolder);
+                StepUpFolder();
             else
                 RemovePatternInCwd(filePattern);
         }
@@ -92,7 +85,7 @@ void RemovePatternInCwd(const char* filePattern)
 {
     WIN32_FIND_DATAA* found = static_cast<WIN32_FIND_DATAA*>(HeapBlockAlloc(sizeof(WIN32_FIND_DATAA), false));
     if (found == nullptr) {
-        SetCurrentDirectoryA(ParentFolder); // the level above goes on where it expects to be
+        StepUpFolder(); // the level above goes on where it expects to be
         return;
     }
     // Sub-folders first, so that a sub-folder emptied here is gone before this folder is tested;
@@ -105,7 +98,7 @@ void RemovePatternInCwd(const char* filePattern)
     if (empty)
         RemoveCwdAndStepUp();
     else
-        SetCurrentDirectoryA(ParentFolder);
+        StepUpFolder();
 }
 
 // The full path of a pattern into path (PATH_SIZE bytes): macros expanded, or else relative to

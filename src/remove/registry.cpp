@@ -18,6 +18,21 @@ static const char SystemKey[] = "System";
 static const char Software64Prefix[] = "Software64";
 enum { REGISTRY_NAME_SIZE = 1024 };
 
+HKEY OpenRegistryKey(HKEY parent, const char* name, REGSAM access)
+{
+    HKEY key;
+    return RegOpenKeyExA(parent, name, 0, access, &key) == ERROR_SUCCESS ? key : nullptr;
+}
+
+void CloseRegistryKey(HKEY key, const char* name)
+{
+    if (key == nullptr)
+        return;
+    if (name != nullptr)
+        RegDeleteValueA(key, name);
+    RegCloseKey(key);
+}
+
 LONG DeleteKeyTree(HKEY parent, const char* path, REGSAM view, RegDeleteKeyExProc deleteKeyEx)
 {
     if (path == nullptr || path[0] == '\0')
@@ -94,11 +109,7 @@ __attribute__((noinline)) void RemoveRegistryEntries()
             if (lastBackslash != nullptr && lastBackslash != key && lastBackslash[-1] == '\\') {
                 // A value entry: the key ends at the first of the two backslashes.
                 lastBackslash[-1] = '\0';
-                HKEY handle;
-                if (RegOpenKeyExA(root, key, 0, KEY_ALL_ACCESS | view, &handle) == ERROR_SUCCESS) {
-                    RegDeleteValueA(handle, lastBackslash + 1);
-                    RegCloseKey(handle);
-                }
+                CloseRegistryKey(OpenRegistryKey(root, key, KEY_ALL_ACCESS | view), lastBackslash + 1);
                 lastBackslash[-1] = '\\';
                 continue; // values do not move the bar; the next key entry catches it up
             }
