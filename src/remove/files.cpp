@@ -52,9 +52,20 @@ bool ReadCurrentFolder(char* path)
     return false;
 }
 
+void EnterInstallDir()
+{
+    StripTrailingBackslash(TheRun.InstallDir);
+    SetCurrentDirectoryA(TheRun.InstallDir);
+}
+
 void StepUpFolder()
 {
     SetCurrentDirectoryA("..");
+}
+
+bool RemoveUnprotectedFolder(char* path)
+{
+    return !IsProtectedFolder(path) && RemoveDirectoryA(path);
 }
 
 bool CutToParent(char* path)
@@ -165,12 +176,11 @@ __attribute__((noinline)) static bool ReleaseSharedReference(bool inUse)
             RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);
     }
     if (removable) {
+        // An empty question, or none for want of memory, asks nothing; releasing none is harmless.
         char* question = NewFormattedMessage(MSG_SHARED_FILE, path);
-        if (question != nullptr) {
-            if (question[0] != '\0' && ShowMessage(question, MB_YESNO | MB_ICONQUESTION) != IDYES)
-                removable = false;
-            MemRelease(&question);
-        }
+        removable = question == nullptr || question[0] == '\0' ||
+                    ShowMessage(question, MB_YESNO | MB_ICONQUESTION) == IDYES;
+        MemRelease(&question);
     }
     CloseRegistryKey(key, removable ? path : nullptr);
     return removable;
@@ -218,8 +228,7 @@ static void RemoveEntry(const FileEntry* entry)
     if (path[0] == '\0')
         return; // too long to name, or names nothing
     if (entry->FileName[0] == '\0') {
-        if (!IsProtectedFolder(path))
-            RemoveDirectoryA(path); // only an empty folder goes
+        RemoveUnprotectedFolder(path); // only an empty folder goes
         return;
     }
     bool inUse = IsFileInUse(path);

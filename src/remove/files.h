@@ -15,6 +15,10 @@ bool ReadCurrentFolder(char* path);
 // Makes the parent of the current directory current: a folder cannot be removed while it is the
 // current one.
 void StepUpFolder();
+// Removes the folder at path unless it is protected; true when it went (it was empty).
+bool RemoveUnprotectedFolder(char* path);
+// Makes InstallDir current, and leaves it without its trailing backslash.
+void EnterInstallDir();
 // Cuts path at its last backslash, leaving its parent; false when it has none.
 bool CutToParent(char* path);
 // The progress bar at step of StepTotal; nothing while there is no progress dialog.

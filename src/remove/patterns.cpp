@@ -83,22 +83,34 @@ static bool ListCurrentFolder(ListAction action, const char* filePattern, WIN32_
 
 void RemovePatternInCwd(const char* filePattern)
 {
+    // Without a search record the level's work is skipped, and it still ends one folder up, where
+    // the level above expects to be.
+    bool empty = false;
     WIN32_FIND_DATAA* found = static_cast<WIN32_FIND_DATAA*>(HeapBlockAlloc(sizeof(WIN32_FIND_DATAA), false));
-    if (found == nullptr) {
-        StepUpFolder(); // the level above goes on where it expects to be
-        return;
+    if (found != nullptr) {
+        // Sub-folders first, so that a sub-folder emptied here is gone before this folder is
+        // tested; then the matching files; then the folder itself, when nothing but "." and ".."
+        // is left. A listing that fails counts as empty; the removal then fails harmlessly if the
+        // folder is not. The protection test leaves the folder's path in TargetPath, and the
+        // emptiness test does not touch it.
+        ListCurrentFolder(LIST_CLEAN_FOLDERS, filePattern, found);
+        ListCurrentFolder(LIST_DELETE_FILES, filePattern, found);
+        empty = !CurrentFolderIsProtected() && ListCurrentFolder(LIST_TEST_EMPTY, filePattern, found);
+        HeapBlockFree(found);
     }
-    // Sub-folders first, so that a sub-folder emptied here is gone before this folder is tested;
-    // then the matching files; then the folder itself, when nothing but "." and ".." is left. A
-    // listing that fails counts as empty; the removal then fails harmlessly if the folder is not.
-    ListCurrentFolder(LIST_CLEAN_FOLDERS, filePattern, found);
-    ListCurrentFolder(LIST_DELETE_FILES, filePattern, found);
-    bool empty = !CurrentFolderIsProtected() && ListCurrentFolder(LIST_TEST_EMPTY, filePattern, found);
-    HeapBlockFree(found);
+    StepUpFolder();
     if (empty)
-        RemoveCwdAndStepUp();
-    else
-        StepUpFolder();
+        RemoveDirectoryA(TheRun.TargetPath);
+}
+
+// True for a name without a drive or a slash in it.
+static bool IsBareName(const char* name)
+{
+    for (; *name != '\0'; ++name) {
+        if (*name == ':' || *name == '/')
+            return false;
+    }
+    return true;
 }
 
 // The full path of a pattern into path (PATH_SIZE bytes): macros expanded, or else relative to
@@ -133,17 +145,14 @@ void RemovePatterns()
         const char* filePattern = lastBackslash + 1;
         // The file pattern must be a bare name: with a drive or a slash in it the search would list
         // another folder than the one whose files are then deleted by name.
-        if (FindChar(filePattern, ':') != nullptr || FindChar(filePattern, '/') != nullptr)
-            continue;
-        if (IsProtectedFolder(path))
+        if (!IsBareName(filePattern) || IsProtectedFolder(path))
             continue;
         // A pattern's folder that is itself a link is not entered: its files are not ours. The
         // attributes of a missing folder (all bits set) carry the link bit too.
         if ((GetFileAttributesA(path) & FILE_ATTRIBUTE_REPARSE_POINT) || !SetCurrentDirectoryA(path))
             continue;
         RemovePatternInCwd(filePattern);
-        StripTrailingBackslash(TheRun.InstallDir);
-        SetCurrentDirectoryA(TheRun.InstallDir);
+        EnterInstallDir();
         RemoveDirectoryA(path);
     }
 }
