@@ -62,7 +62,9 @@ static bool FindNameTable(HANDLE file, DWORD* offset)
     return false;
 }
 
-// Every Macintosh full-name record overwrites the name, so the last one in the file gives it.
+// Every Macintosh full-name record overrides the ones before it, so the last one in the file gives
+// the name: the records are read first (as far as they can be), then that one string. The buffer
+// holds an empty text on entry, and keeps it when the string does not fit or cannot be read.
 static void ReadFullName(HANDLE file, char* buffer, DWORD size)
 {
     DWORD table;
@@ -76,23 +78,20 @@ static void ReadFullName(HANDLE file, char* buffer, DWORD size)
     DWORD storage = table + BigEndian16(record + 4);
     if (storage < table)
         return; // the offsets wrap around: no string can be found there
-    for (DWORD index = 0; index < recordCount; ++index) {
-        if (ReadExact(file, record, FONT_NAME_RECORD_SIZE) != 0)
-            return;
-        if (BigEndian16(record) != FONT_PLATFORM_MACINTOSH || BigEndian16(record + 6) != FONT_NAME_ID_FULL_NAME)
-            continue;
-        DWORD next = TellFile(file);
-        DWORD length = BigEndian16(record + 8);
-        DWORD position = storage + BigEndian16(record + 10);
-        buffer[0] = '\0';
-        if (length < size && position >= storage) {
-            SeekFile(file, position);
-            if (ReadExact(file, buffer, length) == 0)
-                buffer[length] = '\0';
-            else
-                buffer[0] = '\0';
+    DWORD length = size; // no record yet: nothing fits
+    DWORD position = 0;
+    for (DWORD index = 0; index < recordCount && ReadExact(file, record, FONT_NAME_RECORD_SIZE) == 0; ++index) {
+        if (BigEndian16(record) == FONT_PLATFORM_MACINTOSH && BigEndian16(record + 6) == FONT_NAME_ID_FULL_NAME) {
+            length = BigEndian16(record + 8);
+            position = storage + BigEndian16(record + 10);
         }
-        SeekFile(file, next);
+    }
+    if (length < size && position >= storage) {
+        SeekFile(file, position);
+        if (ReadExact(file, buffer, length) == 0)
+            buffer[length] = '\0';
+        else
+            buffer[0] = '\0';
     }
 }
 

@@ -45,25 +45,18 @@ void RemoveCwdAndStepUp()
 enum ListAction {
     LIST_CLEAN_FOLDERS, // "*.*": enter each sub-folder (never a link) and clean it
     LIST_DELETE_FILES,  // the file pattern: delete each file
-    LIST_TEST_EMPTY,    // "*.*": stop at the first entry
 };
 
-// Lists the current folder for action; true when it held nothing but "." and "..", or the
-// listing failed.
-static bool ListCurrentFolder(ListAction action, const char* filePattern, WIN32_FIND_DATAA* found)
+static void ListCurrentFolder(ListAction action, const char* filePattern, WIN32_FIND_DATAA* found)
 {
-    bool empty = true;
     HANDLE search = FindFirstFileA(action == LIST_DELETE_FILES ? filePattern : AllEntries, found);
     if (search == INVALID_HANDLE_VALUE)
-        return empty;
+        return;
     do {
         const char* name = found->cFileName;
         DWORD attributes = found->dwFileAttributes;
         if (IsDotEntry(name))
             continue;
-        empty = false;
-        if (action == LIST_TEST_EMPTY)
-            break;
         if (action == LIST_DELETE_FILES) {
             // A file that cannot go (read-only, in use) stays without a word.
             if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -78,28 +71,26 @@ static bool ListCurrentFolder(ListAction action, const char* filePattern, WIN32_
         }
     } while (FindNextFileA(search, found));
     FindClose(search);
-    return empty;
 }
 
 void RemovePatternInCwd(const char* filePattern)
 {
     // Without a search record the level's work is skipped, and it still ends one folder up, where
     // the level above expects to be.
-    bool empty = false;
+    bool removable = false;
     WIN32_FIND_DATAA* found = static_cast<WIN32_FIND_DATAA*>(HeapBlockAlloc(sizeof(WIN32_FIND_DATAA), false));
     if (found != nullptr) {
         // Sub-folders first, so that a sub-folder emptied here is gone before this folder is
-        // tested; then the matching files; then the folder itself, when nothing but "." and ".."
-        // is left. A listing that fails counts as empty; the removal then fails harmlessly if the
-        // folder is not. The protection test leaves the folder's path in TargetPath, and the
-        // emptiness test does not touch it.
+        // tried; then the matching files; then the folder itself. RemoveDirectoryA removes only
+        // an empty folder, so it is the emptiness test: a folder that still holds anything stays.
+        // The protection test leaves the folder's path in TargetPath for that removal.
         ListCurrentFolder(LIST_CLEAN_FOLDERS, filePattern, found);
         ListCurrentFolder(LIST_DELETE_FILES, filePattern, found);
-        empty = !CurrentFolderIsProtected() && ListCurrentFolder(LIST_TEST_EMPTY, filePattern, found);
+        removable = !CurrentFolderIsProtected();
         HeapBlockFree(found);
     }
     StepUpFolder();
-    if (empty)
+    if (removable)
         RemoveDirectoryA(TheRun.TargetPath);
 }
 
