@@ -87,17 +87,16 @@ static bool RunRegistrationTool(const char* path)
 {
     char tool[PATH_SIZE];
     char* commandLine = nullptr;
-    if (!GetSystemFilePath(tool, "regsvr32.exe") || !MemAllocZeroed(COM_COMMAND_LINE_SIZE, &commandLine))
-        return false;
     HANDLE process;
-    bool started = ComposeText(commandLine, COM_COMMAND_LINE_SIZE, "regsvr32 /u /s \"%s\"", path) &&
+    bool started = GetSystemFilePath(tool, "regsvr32.exe") && MemAllocZeroed(COM_COMMAND_LINE_SIZE, &commandLine) &&
+                   ComposeText(commandLine, COM_COMMAND_LINE_SIZE, "regsvr32 /u /s \"%s\"", path) &&
                    CreateProgramProcess(tool, commandLine, false, true, &process);
+    MemRelease(&commandLine); // none when it could not be had
     if (started) {
         // A wait on the handle, not on the exit code: a process may well end with code 259.
         WaitForSingleObject(process, INFINITE);
         CloseHandle(process);
     }
-    MemRelease(&commandLine);
     return started;
 }
 

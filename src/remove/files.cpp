@@ -25,9 +25,19 @@
 
 static const char SharedDllsName[] = "SharedDLLs"; // below the CurrentVersion key
 
-void BuildEntryPath(const FileEntry* entry)
+bool BuildTargetPath(const char* folder, const char* rest, const char* fileName)
 {
     char* target = TheRun.TargetPath;
+    bool fitted = CopyText(target, PATH_SIZE, folder) && AppendText(target, PATH_SIZE, rest);
+    if (fileName[0] != '\0')
+        fitted = fitted && AppendToPath(target, PATH_SIZE, fileName);
+    if (!fitted)
+        target[0] = '\0';
+    return fitted;
+}
+
+void BuildEntryPath(const FileEntry* entry)
+{
     const char* folder = entry->Folder;
     const char* rest = "";
     if (folder[0] == '.') {
@@ -36,11 +46,7 @@ void BuildEntryPath(const FileEntry* entry)
             rest = folder + 2;
         folder = TheRun.InstallDir;
     }
-    bool fitted = CopyText(target, PATH_SIZE, folder) && AppendText(target, PATH_SIZE, rest);
-    if (entry->FileName[0] != '\0')
-        fitted = fitted && AppendToPath(target, PATH_SIZE, entry->FileName);
-    if (!fitted)
-        target[0] = '\0';
+    BuildTargetPath(folder, rest, entry->FileName);
 }
 
 bool ReadCurrentFolder(char* path)

@@ -6,6 +6,9 @@
 #include "../data/lists.h"
 
 void BuildEntryPath(const FileEntry* entry); // into TargetPath; skipped entries leave it empty
+// TargetPath becomes folder and rest, then fileName (unless empty) behind a backslash. False, with
+// TargetPath empty, when that does not fit.
+bool BuildTargetPath(const char* folder, const char* rest, const char* fileName);
 bool IsFileInUse(const char* path);
 bool AnyFileInUse();
 void RemoveFiles();

@@ -16,13 +16,11 @@
 
 void RemoveFolderGroupFiles()
 {
-    char* target = TheRun.TargetPath;
     for (DWORD index = 0; index < TheRun.FolderGroupCount; ++index) {
         const FolderGroupEntry* entry = TheRun.FolderGroupList[index];
         // A path that does not fit is skipped whole: cut short it would name another file.
-        if (entry->FileName[0] != '\0' && CopyText(target, PATH_SIZE, entry->Folder) &&
-            AppendToPath(target, PATH_SIZE, entry->FileName))
-            DeleteFileA(target);
+        if (entry->FileName[0] != '\0' && BuildTargetPath(entry->Folder, "", entry->FileName))
+            DeleteFileA(TheRun.TargetPath);
         ReportRemovalStep(TheRun.FileCount + index);
     }
 }

@@ -29,7 +29,11 @@ enum {
     FONT_CHANGE_TIMEOUT_MS = 5000,
 };
 
-static const char NtFontsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+// The NT line's Fonts key, as a literal: an array this long would be aligned to 32 bytes.
+constexpr const char* NtFontsKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+enum { FONT_KEY_LAST_NAME_AT = 45 }; // where "Fonts", the last name of the key, begins in it
+static_assert(NtFontsKey[FONT_KEY_LAST_NAME_AT - 1] == '\\' && NtFontsKey[FONT_KEY_LAST_NAME_AT] == 'F',
+              "the last name of the Fonts key");
 static const char TrueTypeSuffix[] = " (TrueType)";
 
 static DWORD BigEndian16(const BYTE* bytes)
@@ -116,7 +120,7 @@ void RemoveFont(const char* path)
     if (name[0] != '\0' && AppendText(name, sizeof name, TrueTypeSuffix)) {
         // The 9x line's Fonts key lies below the CurrentVersion key, whose path the stub holds once.
         HKEY key = TheRun.IsNT ? OpenRegistryKey(HKEY_LOCAL_MACHINE, NtFontsKey, KEY_SET_VALUE)
-                               : OpenBelowCurrentVersion(NtFontsKey + sizeof NtFontsKey - sizeof "Fonts", KEY_SET_VALUE);
+                               : OpenBelowCurrentVersion(NtFontsKey + FONT_KEY_LAST_NAME_AT, KEY_SET_VALUE);
         CloseRegistryKey(key, name);
     }
     if (removed)
