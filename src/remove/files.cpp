@@ -109,8 +109,8 @@ static void SetReadOnlyAttribute(const char* path, DWORD readOnly)
         SetFileAttributesA(path, (attributes & ~FILE_ATTRIBUTE_READONLY) | readOnly);
 }
 
-// Out of line, so that the in-use test opens the file from one place on both of its ways.
-__attribute__((noinline)) static bool OpensForWriting(const char* path)
+// True when the file can be opened for writing; the handle is closed again at once.
+static bool OpensForWriting(const char* path)
 {
     HANDLE file = OpenExistingFile(path, OPEN_MODE_READ_WRITE);
     if (file == INVALID_HANDLE_VALUE)

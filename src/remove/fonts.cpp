@@ -99,8 +99,7 @@ static void ReadFullName(HANDLE file, char* buffer, DWORD size)
     }
 }
 
-// Out of line, so that the removal's frame does not also hold the reader's.
-__attribute__((noinline)) void GetFontFullName(const char* path, char* buffer, DWORD size)
+void GetFontFullName(const char* path, char* buffer, DWORD size)
 {
     if (size == 0)
         return;

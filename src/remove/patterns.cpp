@@ -116,16 +116,16 @@ static bool ComposePatternPath(char* path, const char* pattern)
 void RemovePatterns()
 {
     const char* list = TheRun.PatternList;
-    const DWORD listLength = TheRun.PatternListLength;
+    if (list == nullptr)
+        return;
+    const char* end = list + TheRun.PatternListLength;
+    const char* next;
     char path[PATH_SIZE];
-    DWORD at = 0;
-    while (list != nullptr && at < listLength && list[at] != '\0') {
-        const char* pattern = list + at;
-        while (at < listLength && list[at] != '\0')
-            ++at;
-        if (at == listLength)
+    for (const char* pattern = list; pattern < end && *pattern != '\0'; pattern = next + 1) {
+        for (next = pattern; next < end && *next != '\0'; ++next) {
+        }
+        if (next == end)
             break; // a last string without its NUL is not read past the list
-        ++at;
 
         if (!ComposePatternPath(path, pattern))
             continue;
