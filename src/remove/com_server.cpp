@@ -10,7 +10,6 @@
 
 #include "files.h"
 #include "../data/format.h"
-#include "../data/memory.h"
 #include "../data/text.h"
 #include "../paths/path_helpers.h"
 #include "../run/run_context.h"
@@ -82,22 +81,21 @@ asm(".section .text$CallGuarded,\"x\"\n"
 
 // --- The two ways --------------------------------------------------------------------------------
 
-// Runs "regsvr32 /u /s "path"" and waits for it. False when the tool could not be started.
+// Runs "regsvr32 /u /s "path"" and waits for it. False when the tool could not be started. The
+// command line lives on the stack: the path has at most 259 characters, so it always fits.
 static bool RunRegistrationTool(const char* path)
 {
     char tool[PATH_SIZE];
-    char* commandLine = nullptr;
+    char commandLine[COM_COMMAND_LINE_SIZE];
     HANDLE process;
-    bool started = GetSystemFilePath(tool, "regsvr32.exe") && MemAllocZeroed(COM_COMMAND_LINE_SIZE, &commandLine) &&
-                   ComposeText(commandLine, COM_COMMAND_LINE_SIZE, "regsvr32 /u /s \"%s\"", path) &&
-                   CreateProgramProcess(tool, commandLine, false, true, &process);
-    MemRelease(&commandLine); // none when it could not be had
-    if (started) {
-        // A wait on the handle, not on the exit code: a process may well end with code 259.
-        WaitForSingleObject(process, INFINITE);
-        CloseHandle(process);
-    }
-    return started;
+    if (!GetSystemFilePath(tool, "regsvr32.exe") ||
+        !ComposeText(commandLine, COM_COMMAND_LINE_SIZE, "regsvr32 /u /s \"%s\"", path) ||
+        !CreateProgramProcess(tool, commandLine, false, true, &process))
+        return false;
+    // A wait on the handle, not on the exit code: a process may well end with code 259.
+    WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+    return true;
 }
 
 // Loads the server at its full path with its folder as the current directory and calls its

@@ -28,9 +28,8 @@ static const char SharedDllsName[] = "SharedDLLs"; // below the CurrentVersion k
 bool BuildTargetPath(const char* folder, const char* rest, const char* fileName)
 {
     char* target = TheRun.TargetPath;
-    bool fitted = CopyText(target, PATH_SIZE, folder) && AppendText(target, PATH_SIZE, rest);
-    if (fileName[0] != '\0')
-        fitted = fitted && AppendToPath(target, PATH_SIZE, fileName);
+    bool fitted = CopyText(target, PATH_SIZE, folder) && AppendText(target, PATH_SIZE, rest) &&
+                  (fileName[0] == '\0' || AppendToPath(target, PATH_SIZE, fileName));
     if (!fitted)
         target[0] = '\0';
     return fitted;

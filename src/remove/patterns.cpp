@@ -113,6 +113,30 @@ static bool ComposePatternPath(char* path, const char* pattern)
     return CopyText(path, PATH_SIZE, TheRun.InstallDir) && AppendToPath(path, PATH_SIZE, pattern);
 }
 
+// Removes what one pattern names.
+static void RemovePattern(const char* pattern)
+{
+    char path[PATH_SIZE];
+    if (!ComposePatternPath(path, pattern))
+        return;
+    char* lastBackslash = FindLastChar(path, '\\');
+    if (lastBackslash == nullptr)
+        return;
+    *lastBackslash = '\0';
+    const char* filePattern = lastBackslash + 1;
+    // The file pattern must be a bare name: with a drive or a slash in it the search would list
+    // another folder than the one whose files are then deleted by name.
+    if (!IsBareName(filePattern) || IsProtectedFolder(path))
+        return;
+    // A pattern's folder that is itself a link is not entered: its files are not ours. The
+    // attributes of a missing folder (all bits set) carry the link bit too.
+    if ((GetFileAttributesA(path) & FILE_ATTRIBUTE_REPARSE_POINT) || !SetCurrentDirectoryA(path))
+        return;
+    RemovePatternInCwd(filePattern);
+    EnterInstallDir();
+    RemoveDirectoryA(path);
+}
+
 void RemovePatterns()
 {
     const char* list = TheRun.PatternList;
@@ -120,30 +144,11 @@ void RemovePatterns()
         return;
     const char* end = list + TheRun.PatternListLength;
     const char* next;
-    char path[PATH_SIZE];
     for (const char* pattern = list; pattern < end && *pattern != '\0'; pattern = next + 1) {
         for (next = pattern; next < end && *next != '\0'; ++next) {
         }
         if (next == end)
             break; // a last string without its NUL is not read past the list
-
-        if (!ComposePatternPath(path, pattern))
-            continue;
-        char* lastBackslash = FindLastChar(path, '\\');
-        if (lastBackslash == nullptr)
-            continue;
-        *lastBackslash = '\0';
-        const char* filePattern = lastBackslash + 1;
-        // The file pattern must be a bare name: with a drive or a slash in it the search would list
-        // another folder than the one whose files are then deleted by name.
-        if (!IsBareName(filePattern) || IsProtectedFolder(path))
-            continue;
-        // A pattern's folder that is itself a link is not entered: its files are not ours. The
-        // attributes of a missing folder (all bits set) carry the link bit too.
-        if ((GetFileAttributesA(path) & FILE_ATTRIBUTE_REPARSE_POINT) || !SetCurrentDirectoryA(path))
-            continue;
-        RemovePatternInCwd(filePattern);
-        EnterInstallDir();
-        RemoveDirectoryA(path);
+        RemovePattern(pattern);
     }
 }
