@@ -104,7 +104,7 @@ static bool RunRegistrationTool(const char* path)
 static void CallUnregisterInProcess(char* path, char* fileName)
 {
     char savedDirectory[PATH_SIZE];
-    ReadCurrentFolder(savedDirectory);
+    bool saved = ReadCurrentFolder(savedDirectory);
 
     // The folder keeps its backslash, so that a server in a drive root makes the root current.
     char first = *fileName;
@@ -122,7 +122,7 @@ static void CallUnregisterInProcess(char* path, char* fileName)
             CallGuarded(unregister, reinterpret_cast<void*>(GuardHandler));
         FreeLibrary(server);
     }
-    if (savedDirectory[0] != '\0')
+    if (saved)
         SetCurrentDirectoryA(savedDirectory);
 }
 

@@ -51,10 +51,10 @@ void BuildEntryPath(const FileEntry* entry)
 bool ReadCurrentFolder(char* path)
 {
     DWORD length = GetCurrentDirectoryA(PATH_SIZE, path);
-    if (length != 0 && length < PATH_SIZE)
-        return true;
-    path[0] = '\0';
-    return false;
+    bool fits = length != 0 && length < PATH_SIZE;
+    if (!fits)
+        path[0] = '\0';
+    return fits;
 }
 
 void EnterInstallDir()
@@ -123,9 +123,9 @@ bool IsFileInUse(const char* path)
     DWORD error = CheckWriteAccess(path);
     if (error == ERROR_ACCESS_DENIED) {
         // Read-only: the open for writing needs the attribute cleared for a moment; it comes back.
+        // An attribute that would not go (or attributes that cannot be read) makes the open fail,
+        // so such a file counts as in use without a second test.
         SetReadOnlyAttribute(path, 0);
-        if (CheckWriteAccess(path) == ERROR_ACCESS_DENIED)
-            return true; // the attribute would not go
     } else if (error != 0) {
         return false; // missing: nothing holds it
     }
