@@ -168,8 +168,8 @@ __attribute__((noinline)) static bool ReleaseSharedReference(bool inUse)
     DWORD count = 1;
     DWORD type = REG_DWORD;
     DWORD size = sizeof count;
-    if (key != nullptr &&
-        RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) == ERROR_SUCCESS) {
+    // Without the key the query fails on the null handle, and nothing is counted.
+    if (RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) == ERROR_SUCCESS) {
         if (count > 1) {
             --count;
             removable = false;

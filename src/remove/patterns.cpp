@@ -23,7 +23,8 @@ static const char AllEntries[] = "*.*";
 
 static bool IsDotEntry(const char* name)
 {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+    // "." ends after one full stop, ".." after two.
+    return name[0] == '.' && name[name[1] == '.' ? 2 : 1] == '\0';
 }
 
 // A folder whose path cannot be read whole counts as protected: what we cannot name, we leave.
@@ -94,16 +95,6 @@ void RemovePatternInCwd(const char* filePattern)
         RemoveDirectoryA(TheRun.TargetPath);
 }
 
-// True for a name without a drive or a slash in it.
-static bool IsBareName(const char* name)
-{
-    for (; *name != '\0'; ++name) {
-        if (*name == ':' || *name == '/')
-            return false;
-    }
-    return true;
-}
-
 // The full path of a pattern into path (PATH_SIZE bytes): macros expanded, or else relative to
 // InstallDir. False when it does not fit; a cut path would name another folder.
 static bool ComposePatternPath(char* path, const char* pattern)
@@ -119,14 +110,19 @@ static void RemovePattern(const char* pattern)
     char path[PATH_SIZE];
     if (!ComposePatternPath(path, pattern))
         return;
-    char* lastBackslash = FindLastChar(path, '\\');
-    if (lastBackslash == nullptr)
+    // The file pattern follows the last backslash and must be a bare name: with a drive or a
+    // slash in it the search would list another folder than the one whose files are then deleted
+    // by name. So the last of the three separators must be a backslash.
+    char* lastSeparator = nullptr;
+    for (char* at = path; *at != '\0'; ++at) {
+        if (*at == '\\' || *at == ':' || *at == '/')
+            lastSeparator = at;
+    }
+    if (lastSeparator == nullptr || *lastSeparator != '\\')
         return;
-    *lastBackslash = '\0';
-    const char* filePattern = lastBackslash + 1;
-    // The file pattern must be a bare name: with a drive or a slash in it the search would list
-    // another folder than the one whose files are then deleted by name.
-    if (!IsBareName(filePattern) || IsProtectedFolder(path))
+    *lastSeparator = '\0';
+    const char* filePattern = lastSeparator + 1;
+    if (IsProtectedFolder(path))
         return;
     // A pattern's folder that is itself a link is not entered: its files are not ours. The
     // attributes of a missing folder (all bits set) carry the link bit too.
