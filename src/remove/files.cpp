@@ -165,7 +165,7 @@ __attribute__((noinline)) static bool ReleaseSharedReference(bool inUse)
     const char* path = TheRun.TargetPath;
     bool removable = !inUse;
     HKEY key = OpenBelowCurrentVersion(SharedDllsName, KEY_ALL_ACCESS);
-    DWORD count = 1;
+    DWORD count = 0; // a shorter value leaves the rest zero; an empty one has run out, as 1 would
     DWORD type = REG_DWORD;
     DWORD size = sizeof count;
     // Without the key the query fails on the null handle, and nothing is counted.

@@ -80,17 +80,16 @@ static void ReadFullName(HANDLE file, char* buffer, DWORD size)
         return;
     DWORD recordCount = BigEndian16(record + 2);
     DWORD storage = table + BigEndian16(record + 4);
-    if (storage < table)
-        return; // the offsets wrap around: no string can be found there
     DWORD length = size; // no record yet: nothing fits
-    DWORD position = 0;
+    DWORD position = table;
     for (DWORD index = 0; index < recordCount && ReadExact(file, record, FONT_NAME_RECORD_SIZE) == 0; ++index) {
         if (BigEndian16(record) == FONT_PLATFORM_MACINTOSH && BigEndian16(record + 6) == FONT_NAME_ID_FULL_NAME) {
             length = BigEndian16(record + 8);
             position = storage + BigEndian16(record + 10);
         }
     }
-    if (length < size && position >= storage) {
+    // The two 16-bit offsets added to the table's may wrap around: no string lies there.
+    if (length < size && position >= table) {
         SeekFile(file, position);
         if (ReadExact(file, buffer, length) == 0)
             buffer[length] = '\0';

@@ -112,13 +112,14 @@ static void RemovePattern(const char* pattern)
         return;
     // The file pattern follows the last backslash and must be a bare name: with a drive or a
     // slash in it the search would list another folder than the one whose files are then deleted
-    // by name. So the last of the three separators must be a backslash.
-    char* lastSeparator = nullptr;
+    // by name. So the last of the three separators must be a backslash; a path without any
+    // fails the test on its first character, which is then no backslash.
+    char* lastSeparator = path;
     for (char* at = path; *at != '\0'; ++at) {
         if (*at == '\\' || *at == ':' || *at == '/')
             lastSeparator = at;
     }
-    if (lastSeparator == nullptr || *lastSeparator != '\\')
+    if (*lastSeparator != '\\')
         return;
     *lastSeparator = '\0';
     const char* filePattern = lastSeparator + 1;

@@ -13,9 +13,9 @@
 #include "../data/text.h"
 #include "../run/run_context.h"
 
-static const char SoftwareKey[] = "Software";
-static const char SystemKey[] = "System";
-static const char Software64Prefix[] = "Software64";
+// The root names below are string literals, not named arrays: the compiler aligns an array to four
+// bytes, a literal packs with the others.
+static const char* const Software64Prefix = "Software64";
 enum { REGISTRY_NAME_SIZE = 1024 };
 
 HKEY OpenRegistryKey(HKEY parent, const char* name, REGSAM access)
@@ -75,6 +75,12 @@ LONG DeleteKeyTreeInView(HKEY root, const char* path, bool view64)
     return DeleteKeyTree(root, path, view, deleteKeyEx);
 }
 
+// True when the first length characters of key are the root name, in any letter case.
+template <DWORD N> static bool IsRootName(const char* key, DWORD length, const char (&name)[N])
+{
+    return length == N - 1 && TextStartsWithNoCase(key, name);
+}
+
 // True for a key text that names a whole root key or nothing: empty, Software or System, in any
 // letter case and with any number of trailing backslashes.
 static bool NamesWholeRoot(const char* key)
@@ -82,8 +88,7 @@ static bool NamesWholeRoot(const char* key)
     DWORD length = TextLength(key);
     while (length != 0 && key[length - 1] == '\\')
         --length;
-    return length == 0 || (length == sizeof SoftwareKey - 1 && TextStartsWithNoCase(key, SoftwareKey)) ||
-           (length == sizeof SystemKey - 1 && TextStartsWithNoCase(key, SystemKey));
+    return length == 0 || IsRootName(key, length, "Software") || IsRootName(key, length, "System");
 }
 
 // Out of line: inlined into the driver, the pass's locals would live in the driver's large frame,
