@@ -168,7 +168,8 @@ __attribute__((noinline)) static bool ReleaseSharedReference(bool inUse)
     DWORD count = 0; // a shorter value leaves the rest zero; an empty one has run out, as 1 would
     DWORD type = REG_DWORD;
     DWORD size = sizeof count;
-    // Without the key the query fails on the null handle, and nothing is counted.
+    // Without the key the query fails on the null handle: nothing is counted, and the file still
+    // brings the question.
     if (RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) == ERROR_SUCCESS) {
         if (count > 1) {
             --count;
