@@ -8,8 +8,8 @@
 // and the current directory are what they were when this returns.
 #include "com_server.h"
 
+#include "files.h"
 #include "../data/format.h"
-#include "../data/memory.h"
 #include "../data/text.h"
 #include "../paths/path_helpers.h"
 #include "../run/run_context.h"
@@ -81,24 +81,22 @@ asm(".section .text$CallGuarded,\"x\"\n"
 
 // --- The two ways --------------------------------------------------------------------------------
 
-// Runs "regsvr32 /u /s "path"" and waits for it. False when the tool could not be started.
+// Runs "regsvr32 /u /s "path"" and waits for it. False when the tool could not be started. The
+// command line lives on the stack: the path has at most 259 characters, so it always fits.
 static bool RunRegistrationTool(const char* path)
 {
     char tool[PATH_SIZE];
-    char* commandLine = nullptr;
-    if (!GetSystemFilePath(tool, "regsvr32.exe") || !MemAllocZeroed(COM_COMMAND_LINE_SIZE, &commandLine))
+    char commandLine[COM_COMMAND_LINE_SIZE];
+    if (!GetSystemFilePath(tool, "regsvr32.exe") ||
+        !ComposeText(commandLine, COM_COMMAND_LINE_SIZE, "regsvr32 /u /s \"%s\"", path))
         return false;
-    HANDLE process = nullptr;
-    if (ComposeText(commandLine, COM_COMMAND_LINE_SIZE, "regsvr32 /u /s \"%s\"", path))
-        process = CreateProgramProcess(tool, commandLine, false, true);
-    bool started = process != nullptr;
-    if (started) {
-        // A wait on the handle, not on the exit code: a process may well end with code 259.
-        WaitForSingleObject(process, INFINITE);
-        CloseHandle(process);
-    }
-    MemRelease(&commandLine);
-    return started;
+    HANDLE process = CreateProgramProcess(tool, commandLine, false, true);
+    if (process == nullptr)
+        return false;
+    // A wait on the handle, not on the exit code: a process may well end with code 259.
+    WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+    return true;
 }
 
 // Loads the server at its full path with its folder as the current directory and calls its
@@ -107,9 +105,7 @@ static bool RunRegistrationTool(const char* path)
 static void CallUnregisterInProcess(char* path, char* fileName)
 {
     char savedDirectory[PATH_SIZE];
-    DWORD length = GetCurrentDirectoryA(PATH_SIZE, savedDirectory);
-    if (length == 0 || length >= PATH_SIZE)
-        savedDirectory[0] = '\0';
+    bool saved = ReadCurrentFolder(savedDirectory);
 
     // The folder keeps its backslash, so that a server in a drive root makes the root current.
     char first = *fileName;
@@ -127,7 +123,7 @@ static void CallUnregisterInProcess(char* path, char* fileName)
             CallGuarded(unregister, reinterpret_cast<void*>(GuardHandler));
         FreeLibrary(server);
     }
-    if (savedDirectory[0] != '\0')
+    if (saved)
         SetCurrentDirectoryA(savedDirectory);
 }
 

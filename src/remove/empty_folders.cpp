@@ -16,12 +16,10 @@
 
 void PruneEmptyFolders()
 {
-    char* installDir = TheRun.InstallDir;
     // The pattern pass may have left InstallDir without its backslash; this puts it back.
-    StripTrailingBackslash(installDir);
-    SetCurrentDirectoryA(installDir);
-    SetCurrentDirectoryA("..");
-    AddTrailingBackslash(installDir, PATH_SIZE);
+    EnterInstallDir();
+    StepUpFolder();
+    AddTrailingBackslash(TheRun.InstallDir, PATH_SIZE);
 
     // The deepest folder the last climb removed: a second file of the same folder needs no climb.
     char lastPruned[PATH_SIZE];
@@ -36,12 +34,9 @@ void PruneEmptyFolders()
         // A file entry climbs from its folder, a folder entry from the folder itself.
         if (entry->FileName[0] == '\0' || CutToParent(target)) {
             StripTrailingBackslash(target);
-            if (!TextEqualsNoCase(target, lastPruned)) {
-                for (bool first = true; !IsProtectedFolder(target) && RemoveDirectoryA(target); first = false) {
-                    if (first)
-                        CopyText(lastPruned, PATH_SIZE, target);
-                    if (!CutToParent(target))
-                        break;
+            if (!TextEqualsNoCase(target, lastPruned) && RemoveUnprotectedFolder(target)) {
+                CopyText(lastPruned, PATH_SIZE, target);
+                while (CutToParent(target) && RemoveUnprotectedFolder(target)) {
                 }
             }
         }

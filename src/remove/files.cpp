@@ -11,6 +11,7 @@
 
 #include "com_server.h"
 #include "fonts.h"
+#include "registry.h"
 #include "../data/file_io.h"
 #include "../data/format.h"
 #include "../data/memory.h"
@@ -24,9 +25,18 @@
 
 static const char SharedDllsName[] = "SharedDLLs"; // below the CurrentVersion key
 
-void BuildEntryPath(const FileEntry* entry)
+bool BuildTargetPath(const char* folder, const char* rest, const char* fileName)
 {
     char* target = TheRun.TargetPath;
+    bool fitted = CopyText(target, PATH_SIZE, folder) && AppendText(target, PATH_SIZE, rest) &&
+                  (fileName[0] == '\0' || AppendToPath(target, PATH_SIZE, fileName));
+    if (!fitted)
+        target[0] = '\0';
+    return fitted;
+}
+
+void BuildEntryPath(const FileEntry* entry)
+{
     const char* folder = entry->Folder;
     const char* rest = "";
     if (folder[0] == '.') {
@@ -35,11 +45,32 @@ void BuildEntryPath(const FileEntry* entry)
             rest = folder + 2;
         folder = TheRun.InstallDir;
     }
-    bool fitted = CopyText(target, PATH_SIZE, folder) && AppendText(target, PATH_SIZE, rest);
-    if (entry->FileName[0] != '\0')
-        fitted = fitted && AppendToPath(target, PATH_SIZE, entry->FileName);
-    if (!fitted)
-        target[0] = '\0';
+    BuildTargetPath(folder, rest, entry->FileName);
+}
+
+bool ReadCurrentFolder(char* path)
+{
+    DWORD length = GetCurrentDirectoryA(PATH_SIZE, path);
+    bool fits = length != 0 && length < PATH_SIZE;
+    if (!fits)
+        path[0] = '\0';
+    return fits;
+}
+
+void EnterInstallDir()
+{
+    StripTrailingBackslash(TheRun.InstallDir);
+    SetCurrentDirectoryA(TheRun.InstallDir);
+}
+
+void StepUpFolder()
+{
+    SetCurrentDirectoryA("..");
+}
+
+bool RemoveUnprotectedFolder(char* path)
+{
+    return !IsProtectedFolder(path) && RemoveDirectoryA(path);
 }
 
 bool CutToParent(char* path)
@@ -77,23 +108,31 @@ static void SetReadOnlyAttribute(const char* path, DWORD readOnly)
         SetFileAttributesA(path, (attributes & ~FILE_ATTRIBUTE_READONLY) | readOnly);
 }
 
+// True when the file can be opened for writing; the handle is closed again at once.
+static bool OpensForWriting(const char* path)
+{
+    HANDLE file = OpenExistingFile(path, OPEN_MODE_READ_WRITE);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseFile(file);
+    return true;
+}
+
 bool IsFileInUse(const char* path)
 {
     DWORD error = CheckWriteAccess(path);
-    if (error != 0 && error != ERROR_ACCESS_DENIED)
-        return false; // missing: nothing holds it
-    // Read-only: the open for writing needs the attribute cleared for a moment; it comes back.
-    if (error != 0) {
+    if (error == ERROR_ACCESS_DENIED) {
+        // Read-only: the open for writing needs the attribute cleared for a moment; it comes back.
+        // An attribute that would not go (or attributes that cannot be read) makes the open fail,
+        // so such a file counts as in use without a second test.
         SetReadOnlyAttribute(path, 0);
-        if (CheckWriteAccess(path) == ERROR_ACCESS_DENIED)
-            return true; // the attribute would not go
+    } else if (error != 0) {
+        return false; // missing: nothing holds it
     }
-    HANDLE file = OpenExistingFile(path, OPEN_MODE_READ_WRITE);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseFile(file);
+    bool inUse = !OpensForWriting(path);
     if (error != 0)
         SetReadOnlyAttribute(path, FILE_ATTRIBUTE_READONLY);
-    return file == INVALID_HANDLE_VALUE;
+    return inUse;
 }
 
 bool AnyFileInUse()
@@ -109,6 +148,15 @@ bool AnyFileInUse()
     return false;
 }
 
+HKEY OpenBelowCurrentVersion(const char* name, REGSAM access)
+{
+    // Without the CurrentVersion key the open fails on the null parent.
+    HKEY currentVersion = OpenCurrentVersionKey();
+    HKEY key = OpenRegistryKey(currentVersion, name, access);
+    CloseRegistryKey(currentVersion, nullptr);
+    return key;
+}
+
 // Lowers the shared file's reference count and asks before a file whose references have run out
 // (or were never counted) is deleted. Returns whether the file may go. Out of line, so that the
 // pass keeps a small frame.
@@ -116,19 +164,13 @@ __attribute__((noinline)) static bool ReleaseSharedReference(bool inUse)
 {
     const char* path = TheRun.TargetPath;
     bool removable = !inUse;
-    // SharedDLLs lies below the CurrentVersion key, whose path the stub holds once. Without that
-    // key the open below fails on the null handle, and the file still brings the question.
-    HKEY currentVersion = OpenCurrentVersionKey();
-    HKEY key;
-    if (RegOpenKeyExA(currentVersion, SharedDllsName, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        key = nullptr;
-    if (currentVersion != nullptr)
-        RegCloseKey(currentVersion);
-    DWORD count = 1;
+    HKEY key = OpenBelowCurrentVersion(SharedDllsName, KEY_ALL_ACCESS);
+    DWORD count = 0; // a shorter value leaves the rest zero; an empty one has run out, as 1 would
     DWORD type = REG_DWORD;
     DWORD size = sizeof count;
-    if (key != nullptr &&
-        RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) == ERROR_SUCCESS) {
+    // Without the key the query fails on the null handle: nothing is counted, and the file still
+    // brings the question.
+    if (RegQueryValueExA(key, path, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) == ERROR_SUCCESS) {
         if (count > 1) {
             --count;
             removable = false;
@@ -140,25 +182,14 @@ __attribute__((noinline)) static bool ReleaseSharedReference(bool inUse)
             RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);
     }
     if (removable) {
+        // An empty question, or none for want of memory, asks nothing; releasing none is harmless.
         char* question = NewFormattedMessage(MSG_SHARED_FILE, path);
-        if (question != nullptr) {
-            if (question[0] != '\0' && ShowMessage(question, MB_YESNO | MB_ICONQUESTION) != IDYES)
-                removable = false;
-            MemRelease(&question);
-        }
+        removable = question == nullptr || question[0] == '\0' ||
+                    ShowMessage(question, MB_YESNO | MB_ICONQUESTION) == IDYES;
+        MemRelease(&question);
     }
-    if (key != nullptr) {
-        if (removable)
-            RegDeleteValueA(key, path);
-        RegCloseKey(key);
-    }
+    CloseRegistryKey(key, removable ? path : nullptr);
     return removable;
-}
-
-static bool ClearReadOnlyAndDelete(const char* path)
-{
-    SetReadOnlyAttribute(path, 0);
-    return DeleteFileA(path) != 0;
 }
 
 // A deletion refused for lack of access or because another process holds the file.
@@ -169,34 +200,30 @@ static bool DeleteWasRefused()
 }
 
 // Deletes the file in TargetPath; a read-only one only as the policy or the prompt allows. Fonts
-// and COM servers have been deregistered already, so they go without asking.
+// and COM servers have been deregistered already, so they go without asking. A read-only file is
+// deleted once more after its attribute is cleared; only a Yes to the prompt tries again after
+// that, so that an attribute that would not go brings the question back.
 static void DeleteTargetFile(BYTE flags)
 {
     const char* path = TheRun.TargetPath;
-    if (DeleteFileA(path))
-        return;
-    for (;;) {
+    int answer = IDYES;
+    while (!DeleteFileA(path) && answer == IDYES) {
         if (!DeleteWasRefused() || CheckWriteAccess(path) != ERROR_ACCESS_DENIED)
             return; // not a read-only file: it stays
-        if ((flags & (FILE_FONT | FILE_COM_SERVER)) || TheRun.ReadOnlyPolicy == 1) {
-            ClearReadOnlyAndDelete(path);
-            return;
-        }
-        if (TheRun.ReadOnlyPolicy == 0)
-            return;
-        int answer = ShowReadOnlyPrompt(path);
-        if (answer == IDYES) {
-            if (ClearReadOnlyAndDelete(path))
+        answer = IDC_YES_TO_ALL_ANSWER; // one more try, whatever its outcome
+        if (!(flags & (FILE_FONT | FILE_COM_SERVER)) && TheRun.ReadOnlyPolicy != 1) {
+            if (TheRun.ReadOnlyPolicy == 0)
                 return;
-            continue; // an attribute that would not go brings the question back
+            answer = ShowReadOnlyPrompt(path);
+            if (answer == IDC_YES_TO_ALL_ANSWER) {
+                TheRun.ReadOnlyPolicy = 1;
+            } else if (answer != IDYES) {
+                if (answer == IDC_NO_TO_ALL_ANSWER)
+                    TheRun.ReadOnlyPolicy = 0;
+                return;
+            }
         }
-        if (answer == IDC_YES_TO_ALL_ANSWER) {
-            TheRun.ReadOnlyPolicy = 1;
-            ClearReadOnlyAndDelete(path);
-        } else if (answer == IDC_NO_TO_ALL_ANSWER) {
-            TheRun.ReadOnlyPolicy = 0;
-        }
-        return;
+        SetReadOnlyAttribute(path, 0);
     }
 }
 
@@ -207,8 +234,7 @@ static void RemoveEntry(const FileEntry* entry)
     if (path[0] == '\0')
         return; // too long to name, or names nothing
     if (entry->FileName[0] == '\0') {
-        if (!IsProtectedFolder(path))
-            RemoveDirectoryA(path); // only an empty folder goes
+        RemoveUnprotectedFolder(path); // only an empty folder goes
         return;
     }
     bool inUse = IsFileInUse(path);

@@ -16,13 +16,11 @@
 
 void RemoveFolderGroupFiles()
 {
-    char* target = TheRun.TargetPath;
     for (DWORD index = 0; index < TheRun.FolderGroupCount; ++index) {
         const FolderGroupEntry* entry = TheRun.FolderGroupList[index];
         // A path that does not fit is skipped whole: cut short it would name another file.
-        if (entry->FileName[0] != '\0' && CopyText(target, PATH_SIZE, entry->Folder) &&
-            AppendToPath(target, PATH_SIZE, entry->FileName))
-            DeleteFileA(target);
+        if (entry->FileName[0] != '\0' && BuildTargetPath(entry->Folder, "", entry->FileName))
+            DeleteFileA(TheRun.TargetPath);
         ReportRemovalStep(TheRun.FileCount + index);
     }
 }
@@ -31,7 +29,7 @@ void RemoveFolderGroupFiles()
 static void RemoveGroupFolder(const char* folder, const char* current)
 {
     if (TextEqualsNoCase(folder, current))
-        SetCurrentDirectoryA("..");
+        StepUpFolder();
     RemoveDirectoryA(folder);
 }
 
@@ -47,9 +45,7 @@ void RemoveFolderGroups()
         while (usable) {
             if (IsProtectedFolder(folder) || (second[0] != '\0' && IsProtectedFolder(second)))
                 break;
-            DWORD length = GetCurrentDirectoryA(PATH_SIZE, current);
-            if (length == 0 || length >= PATH_SIZE)
-                current[0] = '\0'; // unknown: it cannot equal a folder of ours, which all fit
+            ReadCurrentFolder(current); // unknown, it is empty: it cannot equal a folder of ours
             StripTrailingBackslash(current);
             RemoveGroupFolder(folder, current);
             if (second[0] != '\0')

@@ -9,6 +9,8 @@
 // font's value.
 #include "fonts.h"
 
+#include "files.h"
+#include "registry.h"
 #include "../data/file_io.h"
 #include "../data/text.h"
 #include "../paths/path_helpers.h"
@@ -27,7 +29,11 @@ enum {
     FONT_CHANGE_TIMEOUT_MS = 5000,
 };
 
-static const char NtFontsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+// The NT line's Fonts key, as a literal: an array this long would be aligned to 32 bytes.
+constexpr const char* NtFontsKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+enum { FONT_KEY_LAST_NAME_AT = 45 }; // where "Fonts", the last name of the key, begins in it
+static_assert(NtFontsKey[FONT_KEY_LAST_NAME_AT - 1] == '\\' && NtFontsKey[FONT_KEY_LAST_NAME_AT] == 'F',
+              "the last name of the Fonts key");
 static const char TrueTypeSuffix[] = " (TrueType)";
 
 static DWORD BigEndian16(const BYTE* bytes)
@@ -60,7 +66,9 @@ static bool FindNameTable(HANDLE file, DWORD* offset)
     return false;
 }
 
-// Every Macintosh full-name record overwrites the name, so the last one in the file gives it.
+// Every Macintosh full-name record overrides the ones before it, so the last one in the file gives
+// the name: the records are read first (as far as they can be), then that one string. The buffer
+// holds an empty text on entry, and keeps it when the string does not fit or cannot be read.
 static void ReadFullName(HANDLE file, char* buffer, DWORD size)
 {
     DWORD table;
@@ -72,30 +80,25 @@ static void ReadFullName(HANDLE file, char* buffer, DWORD size)
         return;
     DWORD recordCount = BigEndian16(record + 2);
     DWORD storage = table + BigEndian16(record + 4);
-    if (storage < table)
-        return; // the offsets wrap around: no string can be found there
-    for (DWORD index = 0; index < recordCount; ++index) {
-        if (ReadExact(file, record, FONT_NAME_RECORD_SIZE) != 0)
-            return;
-        if (BigEndian16(record) != FONT_PLATFORM_MACINTOSH || BigEndian16(record + 6) != FONT_NAME_ID_FULL_NAME)
-            continue;
-        DWORD next = TellFile(file);
-        DWORD length = BigEndian16(record + 8);
-        DWORD position = storage + BigEndian16(record + 10);
-        buffer[0] = '\0';
-        if (length < size && position >= storage) {
-            SeekFile(file, position);
-            if (ReadExact(file, buffer, length) == 0)
-                buffer[length] = '\0';
-            else
-                buffer[0] = '\0';
+    DWORD length = size; // no record yet: nothing fits
+    DWORD position = table;
+    for (DWORD index = 0; index < recordCount && ReadExact(file, record, FONT_NAME_RECORD_SIZE) == 0; ++index) {
+        if (BigEndian16(record) == FONT_PLATFORM_MACINTOSH && BigEndian16(record + 6) == FONT_NAME_ID_FULL_NAME) {
+            length = BigEndian16(record + 8);
+            position = storage + BigEndian16(record + 10);
         }
-        SeekFile(file, next);
+    }
+    // The two 16-bit offsets added to the table's may wrap around: no string lies there.
+    if (length < size && position >= table) {
+        SeekFile(file, position);
+        if (ReadExact(file, buffer, length) == 0)
+            buffer[length] = '\0';
+        else
+            buffer[0] = '\0';
     }
 }
 
-// Out of line, so that the removal's frame does not also hold the reader's.
-__attribute__((noinline)) void GetFontFullName(const char* path, char* buffer, DWORD size)
+void GetFontFullName(const char* path, char* buffer, DWORD size)
 {
     if (size == 0)
         return;
@@ -114,19 +117,9 @@ void RemoveFont(const char* path)
     bool removed = RemoveFontResourceA(path) != 0;
     if (name[0] != '\0' && AppendText(name, sizeof name, TrueTypeSuffix)) {
         // The 9x line's Fonts key lies below the CurrentVersion key, whose path the stub holds once.
-        HKEY parent = HKEY_LOCAL_MACHINE;
-        const char* fontsKey = NtFontsKey;
-        if (!TheRun.IsNT) {
-            parent = OpenCurrentVersionKey();
-            fontsKey += sizeof NtFontsKey - sizeof "Fonts"; // its last name, "Fonts"
-        }
-        HKEY key;
-        if (RegOpenKeyExA(parent, fontsKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-            RegDeleteValueA(key, name);
-            RegCloseKey(key);
-        }
-        if (!TheRun.IsNT && parent != nullptr)
-            RegCloseKey(parent);
+        HKEY key = TheRun.IsNT ? OpenRegistryKey(HKEY_LOCAL_MACHINE, NtFontsKey, KEY_SET_VALUE)
+                               : OpenBelowCurrentVersion(NtFontsKey + FONT_KEY_LAST_NAME_AT, KEY_SET_VALUE);
+        CloseRegistryKey(key, name);
     }
     if (removed)
         SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_NORMAL, FONT_CHANGE_TIMEOUT_MS, nullptr);

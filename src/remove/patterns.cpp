@@ -10,6 +10,7 @@
 // never entered either: what they point at lies outside the tree and is not the application's.
 #include "patterns.h"
 
+#include "files.h"
 #include "../data/format.h"
 #include "../data/heap.h"
 #include "../data/text.h"
@@ -19,31 +20,24 @@
 #include "../run/run_context.h"
 
 static const char AllEntries[] = "*.*";
-static const char ParentFolder[] = "..";
 
 static bool IsDotEntry(const char* name)
 {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-// Reads the current folder into TargetPath, the run's working path; false when it does not fit.
-static bool ReadCurrentFolder()
-{
-    DWORD length = GetCurrentDirectoryA(PATH_SIZE, TheRun.TargetPath);
-    return length != 0 && length < PATH_SIZE;
+    // "." ends after one full stop, ".." after two.
+    return name[0] == '.' && name[name[1] == '.' ? 2 : 1] == '\0';
 }
 
 // A folder whose path cannot be read whole counts as protected: what we cannot name, we leave.
 static bool CurrentFolderIsProtected()
 {
-    return !ReadCurrentFolder() || IsProtectedFolder(TheRun.TargetPath);
+    return !ReadCurrentFolder(TheRun.TargetPath) || IsProtectedFolder(TheRun.TargetPath);
 }
 
 void RemoveCwdAndStepUp()
 {
     // A folder cannot be removed while it is the current one: step out first.
-    bool known = ReadCurrentFolder();
-    SetCurrentDirectoryA(ParentFolder);
+    bool known = ReadCurrentFolder(TheRun.TargetPath);
+    StepUpFolder();
     if (known)
         RemoveDirectoryA(TheRun.TargetPath);
 }
@@ -52,25 +46,18 @@ void RemoveCwdAndStepUp()
 enum ListAction {
     LIST_CLEAN_FOLDERS, // "*.*": enter each sub-folder (never a link) and clean it
     LIST_DELETE_FILES,  // the file pattern: delete each file
-    LIST_TEST_EMPTY,    // "*.*": stop at the first entry
 };
 
-// Lists the current folder for action; true when it held nothing but "." and "..", or the
-// listing failed.
-static bool ListCurrentFolder(ListAction action, const char* filePattern, WIN32_FIND_DATAA* found)
+static void ListCurrentFolder(ListAction action, const char* filePattern, WIN32_FIND_DATAA* found)
 {
-    bool empty = true;
     HANDLE search = FindFirstFileA(action == LIST_DELETE_FILES ? filePattern : AllEntries, found);
     if (search == INVALID_HANDLE_VALUE)
-        return empty;
+        return;
     do {
         const char* name = found->cFileName;
         DWORD attributes = found->dwFileAttributes;
         if (IsDotEntry(name))
             continue;
-        empty = false;
-        if (action == LIST_TEST_EMPTY)
-            break;
         if (action == LIST_DELETE_FILES) {
             // A file that cannot go (read-only, in use) stays without a word.
             if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -79,33 +66,33 @@ static bool ListCurrentFolder(ListAction action, const char* filePattern, WIN32_
                        FILE_ATTRIBUTE_DIRECTORY &&
                    SetCurrentDirectoryA(name)) {
             if (CurrentFolderIsProtected())
-                SetCurrentDirectoryA(ParentFolder);
+                StepUpFolder();
             else
                 RemovePatternInCwd(filePattern);
         }
     } while (FindNextFileA(search, found));
     FindClose(search);
-    return empty;
 }
 
 void RemovePatternInCwd(const char* filePattern)
 {
+    // Without a search record the level's work is skipped, and it still ends one folder up, where
+    // the level above expects to be.
+    bool removable = false;
     WIN32_FIND_DATAA* found = static_cast<WIN32_FIND_DATAA*>(HeapBlockAlloc(sizeof(WIN32_FIND_DATAA), false));
-    if (found == nullptr) {
-        SetCurrentDirectoryA(ParentFolder); // the level above goes on where it expects to be
-        return;
+    if (found != nullptr) {
+        // Sub-folders first, so that a sub-folder emptied here is gone before this folder is
+        // tried; then the matching files; then the folder itself. RemoveDirectoryA removes only
+        // an empty folder, so it is the emptiness test: a folder that still holds anything stays.
+        // The protection test leaves the folder's path in TargetPath for that removal.
+        ListCurrentFolder(LIST_CLEAN_FOLDERS, filePattern, found);
+        ListCurrentFolder(LIST_DELETE_FILES, filePattern, found);
+        removable = !CurrentFolderIsProtected();
+        HeapBlockFree(found);
     }
-    // Sub-folders first, so that a sub-folder emptied here is gone before this folder is tested;
-    // then the matching files; then the folder itself, when nothing but "." and ".." is left. A
-    // listing that fails counts as empty; the removal then fails harmlessly if the folder is not.
-    ListCurrentFolder(LIST_CLEAN_FOLDERS, filePattern, found);
-    ListCurrentFolder(LIST_DELETE_FILES, filePattern, found);
-    bool empty = !CurrentFolderIsProtected() && ListCurrentFolder(LIST_TEST_EMPTY, filePattern, found);
-    HeapBlockFree(found);
-    if (empty)
-        RemoveCwdAndStepUp();
-    else
-        SetCurrentDirectoryA(ParentFolder);
+    StepUpFolder();
+    if (removable)
+        RemoveDirectoryA(TheRun.TargetPath);
 }
 
 // The full path of a pattern into path (PATH_SIZE bytes): macros expanded, or else relative to
@@ -117,40 +104,48 @@ static bool ComposePatternPath(char* path, const char* pattern)
     return CopyText(path, PATH_SIZE, TheRun.InstallDir) && AppendToPath(path, PATH_SIZE, pattern);
 }
 
+// Removes what one pattern names.
+static void RemovePattern(const char* pattern)
+{
+    char path[PATH_SIZE];
+    if (!ComposePatternPath(path, pattern))
+        return;
+    // The file pattern follows the last backslash and must be a bare name: with a drive or a
+    // slash in it the search would list another folder than the one whose files are then deleted
+    // by name. So the last of the three separators must be a backslash; a path without any
+    // fails the test on its first character, which is then no backslash.
+    char* lastSeparator = path;
+    for (char* at = path; *at != '\0'; ++at) {
+        if (*at == '\\' || *at == ':' || *at == '/')
+            lastSeparator = at;
+    }
+    if (*lastSeparator != '\\')
+        return;
+    *lastSeparator = '\0';
+    const char* filePattern = lastSeparator + 1;
+    if (IsProtectedFolder(path))
+        return;
+    // A pattern's folder that is itself a link is not entered: its files are not ours. The
+    // attributes of a missing folder (all bits set) carry the link bit too.
+    if ((GetFileAttributesA(path) & FILE_ATTRIBUTE_REPARSE_POINT) || !SetCurrentDirectoryA(path))
+        return;
+    RemovePatternInCwd(filePattern);
+    EnterInstallDir();
+    RemoveDirectoryA(path);
+}
+
 void RemovePatterns()
 {
     const char* list = TheRun.PatternList;
-    const DWORD listLength = TheRun.PatternListLength;
-    char path[PATH_SIZE];
-    DWORD at = 0;
-    while (list != nullptr && at < listLength && list[at] != '\0') {
-        const char* pattern = list + at;
-        while (at < listLength && list[at] != '\0')
-            ++at;
-        if (at == listLength)
+    if (list == nullptr)
+        return;
+    const char* end = list + TheRun.PatternListLength;
+    const char* next;
+    for (const char* pattern = list; pattern < end && *pattern != '\0'; pattern = next + 1) {
+        for (next = pattern; next < end && *next != '\0'; ++next) {
+        }
+        if (next == end)
             break; // a last string without its NUL is not read past the list
-        ++at;
-
-        if (!ComposePatternPath(path, pattern))
-            continue;
-        char* lastBackslash = FindLastChar(path, '\\');
-        if (lastBackslash == nullptr)
-            continue;
-        *lastBackslash = '\0';
-        const char* filePattern = lastBackslash + 1;
-        // The file pattern must be a bare name: with a drive or a slash in it the search would list
-        // another folder than the one whose files are then deleted by name.
-        if (FindChar(filePattern, ':') != nullptr || FindChar(filePattern, '/') != nullptr)
-            continue;
-        if (IsProtectedFolder(path))
-            continue;
-        // A pattern's folder that is itself a link is not entered: its files are not ours. The
-        // attributes of a missing folder (all bits set) carry the link bit too.
-        if ((GetFileAttributesA(path) & FILE_ATTRIBUTE_REPARSE_POINT) || !SetCurrentDirectoryA(path))
-            continue;
-        RemovePatternInCwd(filePattern);
-        StripTrailingBackslash(TheRun.InstallDir);
-        SetCurrentDirectoryA(TheRun.InstallDir);
-        RemoveDirectoryA(path);
+        RemovePattern(pattern);
     }
 }

@@ -13,10 +13,25 @@
 #include "../data/text.h"
 #include "../run/run_context.h"
 
-static const char SoftwareKey[] = "Software";
-static const char SystemKey[] = "System";
-static const char Software64Prefix[] = "Software64";
+// The root names below are string literals, not named arrays: the compiler aligns an array to four
+// bytes, a literal packs with the others.
+static const char* const Software64Prefix = "Software64";
 enum { REGISTRY_NAME_SIZE = 1024 };
+
+HKEY OpenRegistryKey(HKEY parent, const char* name, REGSAM access)
+{
+    HKEY key;
+    return RegOpenKeyExA(parent, name, 0, access, &key) == ERROR_SUCCESS ? key : nullptr;
+}
+
+void CloseRegistryKey(HKEY key, const char* name)
+{
+    if (key == nullptr)
+        return;
+    if (name != nullptr)
+        RegDeleteValueA(key, name);
+    RegCloseKey(key);
+}
 
 LONG DeleteKeyTree(HKEY parent, const char* path, REGSAM view, RegDeleteKeyExProc deleteKeyEx)
 {
@@ -60,6 +75,12 @@ LONG DeleteKeyTreeInView(HKEY root, const char* path, bool view64)
     return DeleteKeyTree(root, path, view, deleteKeyEx);
 }
 
+// True when the first length characters of key are the root name, in any letter case.
+template <DWORD N> static bool IsRootName(const char* key, DWORD length, const char (&name)[N])
+{
+    return length == N - 1 && TextStartsWithNoCase(key, name);
+}
+
 // True for a key text that names a whole root key or nothing: empty, Software or System, in any
 // letter case and with any number of trailing backslashes.
 static bool NamesWholeRoot(const char* key)
@@ -67,8 +88,7 @@ static bool NamesWholeRoot(const char* key)
     DWORD length = TextLength(key);
     while (length != 0 && key[length - 1] == '\\')
         --length;
-    return length == 0 || (length == sizeof SoftwareKey - 1 && TextStartsWithNoCase(key, SoftwareKey)) ||
-           (length == sizeof SystemKey - 1 && TextStartsWithNoCase(key, SystemKey));
+    return length == 0 || IsRootName(key, length, "Software") || IsRootName(key, length, "System");
 }
 
 // Out of line: inlined into the driver, the pass's locals would live in the driver's large frame,
@@ -94,11 +114,7 @@ __attribute__((noinline)) void RemoveRegistryEntries()
             if (lastBackslash != nullptr && lastBackslash != key && lastBackslash[-1] == '\\') {
                 // A value entry: the key ends at the first of the two backslashes.
                 lastBackslash[-1] = '\0';
-                HKEY handle;
-                if (RegOpenKeyExA(root, key, 0, KEY_ALL_ACCESS | view, &handle) == ERROR_SUCCESS) {
-                    RegDeleteValueA(handle, lastBackslash + 1);
-                    RegCloseKey(handle);
-                }
+                CloseRegistryKey(OpenRegistryKey(root, key, KEY_ALL_ACCESS | view), lastBackslash + 1);
                 lastBackslash[-1] = '\\';
                 continue; // values do not move the bar; the next key entry catches it up
             }
