@@ -6,6 +6,7 @@
 // settings body that breaks its own rules, is a read error: the load must fail, never misread.
 #include "loader.h"
 
+#include "../paths/path_helpers.h"
 #include "../run/run_context.h"
 #include "block_reader.h"
 #include "file_io.h"
@@ -143,8 +144,7 @@ bool LoadUninstallData()
     DWORD offset = GetDataOffset();
     if (offset == 0)
         return false;
-    DWORD length = GetModuleFileNameA(TheRun.ModuleInstance, TheRun.ModulePath, PATH_SIZE);
-    if (length == 0 || length >= PATH_SIZE)
+    if (!GetUninstallerPath(TheRun.ModulePath))
         return false;
     return LoadUninstallDataFrom(TheRun.ModulePath, offset);
 }

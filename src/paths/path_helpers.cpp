@@ -7,6 +7,7 @@
 #include "shell_folders.h"
 #include "../data/format.h"
 #include "../data/text.h"
+#include "../run/run_context.h"
 
 bool AddTrailingBackslash(char* path, DWORD capacity)
 {
@@ -47,6 +48,11 @@ bool ComposeText(char* text, DWORD capacity, const char* format, ...)
 bool GetSystemFilePath(char* path, const char* name)
 {
     return GetFolderPath(path, FOLDER_SYSTEM) && AppendToPath(path, PATH_SIZE, name);
+}
+
+bool GetUninstallerPath(char* path)
+{
+    return PathLengthFits(GetModuleFileNameA(TheRun.ModuleInstance, path, PATH_SIZE));
 }
 
 bool GetFolderPath(char* path, int folder)

@@ -41,6 +41,8 @@ bool ReadPathValue(HKEY key, const char* name, char* path);
 // Reads the value name of the key above into path (260 bytes) as ReadPathValue does: 1 when it was
 // read, 0 when it is missing or does not fit, -1 when the key cannot be opened.
 int ReadCurrentVersionPath(const char* name, char* path);
+// Fills path (260 bytes) with the uninstaller's own file name; false when it cannot be had whole.
+bool GetUninstallerPath(char* path);
 // True when a Windows call that fills a 260-byte path returned a length that fitted.
 inline bool PathLengthFits(UINT length)
 {

@@ -206,18 +206,20 @@ static bool DeleteWasRefused()
 static void DeleteTargetFile(BYTE flags)
 {
     const char* path = TheRun.TargetPath;
-    int answer = IDYES;
-    while (!DeleteFileA(path) && answer == IDYES) {
+    bool askedYes = true; // the first failure is always looked into
+    while (!DeleteFileA(path) && askedYes) {
         if (!DeleteWasRefused() || CheckWriteAccess(path) != ERROR_ACCESS_DENIED)
             return; // not a read-only file: it stays
-        answer = IDC_YES_TO_ALL_ANSWER; // one more try, whatever its outcome
+        askedYes = false;
         if (!(flags & (FILE_FONT | FILE_COM_SERVER)) && TheRun.ReadOnlyPolicy != 1) {
             if (TheRun.ReadOnlyPolicy == 0)
                 return;
-            answer = ShowReadOnlyPrompt(path);
+            int answer = ShowReadOnlyPrompt(path);
             if (answer == IDC_YES_TO_ALL_ANSWER) {
                 TheRun.ReadOnlyPolicy = 1;
-            } else if (answer != IDYES) {
+            } else if (answer == IDYES) {
+                askedYes = true;
+            } else {
                 if (answer == IDC_NO_TO_ALL_ANSWER)
                     TheRun.ReadOnlyPolicy = 0;
                 return;

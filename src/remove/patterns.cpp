@@ -78,21 +78,20 @@ void RemovePatternInCwd(const char* filePattern)
 {
     // Without a search record the level's work is skipped, and it still ends one folder up, where
     // the level above expects to be.
-    bool removable = false;
     WIN32_FIND_DATAA* found = static_cast<WIN32_FIND_DATAA*>(HeapBlockAlloc(sizeof(WIN32_FIND_DATAA), false));
     if (found != nullptr) {
         // Sub-folders first, so that a sub-folder emptied here is gone before this folder is
         // tried; then the matching files; then the folder itself. RemoveDirectoryA removes only
         // an empty folder, so it is the emptiness test: a folder that still holds anything stays.
-        // The protection test leaves the folder's path in TargetPath for that removal.
         ListCurrentFolder(LIST_CLEAN_FOLDERS, filePattern, found);
         ListCurrentFolder(LIST_DELETE_FILES, filePattern, found);
-        removable = !CurrentFolderIsProtected();
         HeapBlockFree(found);
+        if (!CurrentFolderIsProtected()) {
+            RemoveCwdAndStepUp();
+            return;
+        }
     }
     StepUpFolder();
-    if (removable)
-        RemoveDirectoryA(TheRun.TargetPath);
 }
 
 // The full path of a pattern into path (PATH_SIZE bytes): macros expanded, or else relative to

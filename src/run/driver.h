@@ -10,8 +10,6 @@ void DetectPlatform();
 bool InitializeRun(HINSTANCE instance);
 void ParseSwitches(const char* text);
 void FinalizeRun();
-// Fills path (260 bytes) with the uninstaller's own file name; false when it cannot be had whole.
-bool GetUninstallerPath(char* path);
 
 void LoadThemeLibrary();
 void UseClassicControls();

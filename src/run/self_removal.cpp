@@ -34,7 +34,6 @@
 
 #include <stddef.h>
 
-#include "driver.h"
 #include "run_context.h"
 #include "../data/format.h"
 #include "../data/text.h"

@@ -70,11 +70,6 @@ void UnloadThemeLibrary()
     }
 }
 
-bool GetUninstallerPath(char* path)
-{
-    return PathLengthFits(GetModuleFileNameA(TheRun.ModuleInstance, path, PATH_SIZE));
-}
-
 // The three path buffers, in the order they are made.
 static char** const PathBuffers[] = {&TheRun.ModulePath, &TheRun.TargetPath, &TheRun.InstallDir};
 
