@@ -3,9 +3,12 @@
 # the example application into a private Wine prefix (its files, shortcuts, registry keys and the
 # uninstaller as uninstall.exe in its folder), run the uninstaller quietly (/Q), and show what was
 # there before and what is left after. Unrelated files planted beside it must survive.
+#   run-demo.sh NATIVE_BUILD WINDOWS_BUILD
+# The Windows build's flavour (x86 or x64) is the uninstaller's; `make demo` takes x64 on a host
+# that cannot run 32-bit programs.
 set -euo pipefail
-native=${1:?usage: run-demo.sh NATIVE_BUILD WIN32_BUILD}
-win32=${2:?usage: run-demo.sh NATIVE_BUILD WIN32_BUILD}
+native=${1:?usage: run-demo.sh NATIVE_BUILD WINDOWS_BUILD}
+win32=${2:?usage: run-demo.sh NATIVE_BUILD WINDOWS_BUILD}
 here=$(cd "$(dirname "$0")" && pwd)
 
 # One virtual display for the whole demo: Wine's desktop belongs to the first program of the
@@ -15,7 +18,12 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 source "$here/../../tests/harness/wine-env.sh"
-use_wine_prefix "$win32/demo-prefix"
+use_build_prefix "$win32" "$win32/demo-prefix"
+source "$win32/flavour.env"
+case $QUILLON_FLAVOUR in
+    x64) echo "== The x64 flavour: $QUILLON_STUB, a 64-bit uninstaller ($("$here/../../tools/host-kind.sh" --mode | sed 's/x64/this host cannot run 32-bit programs at full speed/;s/both/chosen by hand/'))" ;;
+    *) echo "== The x86 flavour: $QUILLON_STUB, a 32-bit uninstaller" ;;
+esac
 trap stop_wine_prefix EXIT
 [ -f "$WINEPREFIX/.quillon-ready" ] || echo "== Creating the demo's Wine prefix (once, about 20 seconds)"
 prepare_wine_prefix
@@ -25,7 +33,7 @@ app="$drive/Program Files/Quillon Demo"
 menu="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/Quillon Demo"
 
 echo "== Packing examples/demo/manifest.json"
-"$native/pack/quillon-pack" build "$here/manifest.json" --stub "$win32/quillon-stub.exe" -o "$win32/demo-uninstall.exe"
+"$native/pack/quillon-pack" build "$here/manifest.json" --stub "$win32/$QUILLON_STUB" -o "$win32/demo-uninstall.exe"
 
 echo "== Installing the example application"
 rm -rf "$app" "$menu"
@@ -38,14 +46,14 @@ echo "shortcut" > "$menu/Quillon Demo.lnk"
 echo "shortcut" > "$menu/Read Me.lnk"
 echo "the user's own notes, not installed by the demo" > "$drive/Program Files/notes-beside-the-demo.txt"
 cp "$win32/demo-uninstall.exe" "$app/uninstall.exe"
-wine reg add 'HKCU\Software\QuillonDemo\Settings' /v Theme /d dark /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v QuillonDemo /d 'C:\Program Files\Quillon Demo\QuillonDemo.exe' /f >/dev/null 2>&1
+"$WINE" reg add 'HKCU\Software\QuillonDemo\Settings' /v Theme /d dark /f >/dev/null 2>&1
+"$WINE" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v QuillonDemo /d 'C:\Program Files\Quillon Demo\QuillonDemo.exe' /f >/dev/null 2>&1
 
 show() {
     (cd "$drive" && find "Program Files/Quillon Demo" "ProgramData/Microsoft/Windows/Start Menu/Programs/Quillon Demo" \
         "Program Files/notes-beside-the-demo.txt" 2>/dev/null || true) | sort | sed 's/^/  C:\//'
-    wine reg query 'HKCU\Software\QuillonDemo' /s 2>/dev/null | tr -d '\r' | grep -v -e '^$' -e 'Unable to find' | sed 's/^/  /' || true
-    wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v QuillonDemo 2>/dev/null | tr -d '\r' \
+    "$WINE" reg query 'HKCU\Software\QuillonDemo' /s 2>/dev/null | tr -d '\r' | grep -v -e '^$' -e 'Unable to find' | sed 's/^/  /' || true
+    "$WINE" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v QuillonDemo 2>/dev/null | tr -d '\r' \
         | grep QuillonDemo | sed 's/^/  /' || true
 }
 echo "== Before"
@@ -53,7 +61,7 @@ show
 
 echo "== Running C:\\Program Files\\Quillon Demo\\uninstall.exe /Q"
 status=0
-timeout 120 wine "C:\\Program Files\\Quillon Demo\\uninstall.exe" /Q 2>&1 || status=$?
+timeout 120 "$WINE" "C:\\Program Files\\Quillon Demo\\uninstall.exe" /Q 2>&1 || status=$?
 echo "   exit value: $status"
 # The uninstaller's executable and folder go by a batch that runs after it has ended.
 for _ in $(seq 1 20); do [ -e "$app" ] || break; sleep 0.5; done

@@ -69,7 +69,7 @@ INT_PTR CALLBACK StubDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         // The progress dialog is known by its handle; its controls send no command while it is
         // being created, before the handle is recorded.
         if (dialog == TheRun.ProgressDialog)
-            SetWindowLongA(dialog, DWL_MSGRESULT, 1);
+            SetWindowLongPtrA(dialog, DWLP_MSGRESULT, 1);
         else
             EndDialog(dialog, LOWORD(wParam));
         return TRUE;

@@ -121,37 +121,39 @@ ScopedClassDefault::~ScopedClassDefault()
 }
 
 // --- Process parameters -------------------------------------------------------------------------
-// The 32-bit layouts of the parts of PEB and RTL_USER_PROCESS_PARAMETERS read here.
+// The parts of PEB and RTL_USER_PROCESS_PARAMETERS read here, in the layout of either flavour.
 
 namespace {
 
 struct RemoteString {
     USHORT length; // bytes
     USHORT maximumLength;
-    DWORD buffer; // address in the other process
+    ULONG_PTR buffer; // address in the other process
 };
 
 struct ProcessBasicInformation {
     LONG exitStatus;
-    DWORD pebBaseAddress;
-    DWORD affinityMask;
+    ULONG_PTR pebBaseAddress;
+    ULONG_PTR affinityMask;
     LONG basePriority;
-    DWORD uniqueProcessId;
-    DWORD inheritedFromUniqueProcessId;
+    ULONG_PTR uniqueProcessId;
+    ULONG_PTR inheritedFromUniqueProcessId;
 };
 
-enum {
-    PEB_PROCESS_PARAMETERS_AT = 0x10,
-    PARAMETERS_CURRENT_DIRECTORY_AT = 0x24,
-    PARAMETERS_IMAGE_PATH_AT = 0x38,
-    PARAMETERS_COMMAND_LINE_AT = 0x40,
-    PARAMETERS_WINDOW_FLAGS_AT = 0x68,
-    PARAMETERS_SHOW_WINDOW_AT = 0x6C,
+// Where the process parameters lie in a process of the test's own flavour (x86, x64).
+constexpr bool Wide = sizeof(void*) == 8;
+enum : ULONG_PTR {
+    PEB_PROCESS_PARAMETERS_AT = Wide ? 0x20 : 0x10,
+    PARAMETERS_CURRENT_DIRECTORY_AT = Wide ? 0x38 : 0x24,
+    PARAMETERS_IMAGE_PATH_AT = Wide ? 0x60 : 0x38,
+    PARAMETERS_COMMAND_LINE_AT = Wide ? 0x70 : 0x40,
+    PARAMETERS_WINDOW_FLAGS_AT = Wide ? 0xA4 : 0x68,
+    PARAMETERS_SHOW_WINDOW_AT = Wide ? 0xA8 : 0x6C,
 };
 
 typedef LONG(WINAPI* QueryInformationProcessProc)(HANDLE, int, void*, ULONG, ULONG*);
 
-template <typename T> bool ReadRemote(HANDLE process, DWORD address, T* value)
+template <typename T> bool ReadRemote(HANDLE process, ULONG_PTR address, T* value)
 {
     SIZE_T read = 0;
     return ReadProcessMemory(process, reinterpret_cast<void*>(static_cast<uintptr_t>(address)), value, sizeof *value,
@@ -159,7 +161,7 @@ template <typename T> bool ReadRemote(HANDLE process, DWORD address, T* value)
            read == sizeof *value;
 }
 
-bool ReadRemoteString(HANDLE process, DWORD address, std::string* text)
+bool ReadRemoteString(HANDLE process, ULONG_PTR address, std::string* text)
 {
     RemoteString string;
     if (!ReadRemote(process, address, &string))
@@ -191,7 +193,7 @@ static ProcessStart ReadProcessStartOnce(HANDLE process)
     ULONG size = 0;
     if (query == nullptr || query(process, 0, &basic, sizeof basic, &size) != 0)
         return start;
-    DWORD parameters = 0;
+    ULONG_PTR parameters = 0;
     if (!ReadRemote(process, basic.pebBaseAddress + PEB_PROCESS_PARAMETERS_AT, &parameters) || parameters == 0 ||
         !ReadRemoteString(process, parameters + PARAMETERS_IMAGE_PATH_AT, &start.imagePath) ||
         !ReadRemoteString(process, parameters + PARAMETERS_COMMAND_LINE_AT, &start.commandLine) ||

@@ -14,7 +14,16 @@
 
 namespace qt {
 
+// --- Flavour -----------------------------------------------------------------------------------
+// The test programs are built as the stub is, so their own width is the stub's. Where the flavours
+// must differ (registry view, redirected folders), tests say both expectations.
+constexpr bool FlavourIsX64 = sizeof(void*) == 8;
+// The registry view a program of this flavour reaches without a view flag, and the other one.
+constexpr REGSAM OwnRegistryView = FlavourIsX64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+constexpr REGSAM OtherRegistryView = FlavourIsX64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+
 // --- Paths and files -------------------------------------------------------------------------
+
 std::string WindowsPath(const std::string& unixPath); // "/a/b" -> "Z:\a\b"; others unchanged
 std::string StubPath();                               // the shipping stub
 std::string FailingHeapStubPath();                    // the stub whose heap fails on request

@@ -19,6 +19,9 @@ using qt::AllowDelete;
 using qt::CreateKey;
 using qt::DeleteRegistryTree;
 using qt::DenyDelete;
+using qt::FlavourIsX64;
+using qt::OtherRegistryView;
+using qt::OwnRegistryView;
 using qt::RegistryKeyExists;
 using qt::RegistryValueExists;
 using qt::SetRegistryString;
@@ -97,6 +100,8 @@ protected:
     }
     bool In32() { return RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", KEY_WOW64_32KEY); }
     bool In64() { return RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", KEY_WOW64_64KEY); }
+    bool InOwnView() { return RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", OwnRegistryView); }
+    bool InOtherView() { return RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", OtherRegistryView); }
 };
 
 TEST_F(RegistryViews, TheViewsAreApartOnThisSystem)
@@ -121,8 +126,9 @@ TEST_F(RegistryViews, OnThe9xLineSoftware64IsMappedWithoutAViewFlag)
     TheRun.IsNT = false;
     SetRegistry({{ROOT_LOCAL_MACHINE, "SOFTWARE64\\QuillonViewUnit"}});
     RemoveRegistryEntries();
-    EXPECT_FALSE(In32()) << "no flag: the program's own view";
-    EXPECT_TRUE(In64());
+    // x86: the 32-bit view; x64: the 64-bit one.
+    EXPECT_FALSE(InOwnView()) << "no flag: the program's own view";
+    EXPECT_TRUE(InOtherView());
     EXPECT_EQ("SOFTWARE\\QuillonViewUnit", KeyText(0));
 }
 
@@ -137,7 +143,7 @@ TEST_F(RegistryViews, ValueEntriesTakeTheSameViewAsKeyEntries)
     TheRun.IsNT = false;
     SetRegistry({{ROOT_LOCAL_MACHINE, "Software64\\QuillonViewUnit\\\\marker"}});
     RemoveRegistryEntries();
-    EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", "marker", KEY_WOW64_32KEY))
+    EXPECT_FALSE(RegistryValueExists(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", "marker", OwnRegistryView))
         << "no flag on the 9x line: the program's own view";
     EXPECT_EQ("Software\\QuillonViewUnit\\\\marker", KeyText(0));
 }
@@ -148,8 +154,15 @@ TEST_F(RegistryViews, DeleteKeyTreeInViewChoosesTheView)
     EXPECT_EQ(ERROR_SUCCESS, DeleteKeyTreeInView(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", true));
     EXPECT_FALSE(In64());
     EXPECT_TRUE(In32());
-    EXPECT_EQ(ERROR_SUCCESS, DeleteKeyTreeInView(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", false));
-    EXPECT_FALSE(In32());
+    if (FlavourIsX64) {
+        // Without the flag an x64 program still addresses the 64-bit view: the 32-bit key is out
+        // of its reach, which is the x64 flavour's promise.
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteKeyTreeInView(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", false));
+        EXPECT_TRUE(In32());
+    } else {
+        EXPECT_EQ(ERROR_SUCCESS, DeleteKeyTreeInView(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", false));
+        EXPECT_FALSE(In32());
+    }
 }
 
 // HKLM and HKCU of this process are redirected to scratch keys that hold a Software and a System

@@ -138,9 +138,10 @@ TEST_F(Launch, BareCmdExeIsTheSystemInterpreterHiddenAndUnquoted)
         CloseHandle(process);
         ASSERT_TRUE(start.ok) << "cannot read how " << name << " was started";
         EXPECT_EQ(std::string(name) + " " + arguments, start.commandLine);
-        // A 32-bit program on 64-bit Windows sees the 32-bit system folder under the system folder's name.
+        // A 32-bit program on 64-bit Windows sees the 32-bit system folder under the system folder's
+        // name; an x64 one is not redirected.
         EXPECT_TRUE(Lower(start.imagePath) == Lower(SystemFolder() + "\\cmd.exe") ||
-                    Lower(start.imagePath) == Lower(Wow64Folder() + "\\cmd.exe"))
+                    (!qt::FlavourIsX64 && Lower(start.imagePath) == Lower(Wow64Folder() + "\\cmd.exe")))
             << start.imagePath;
         EXPECT_EQ(DWORD(STARTF_USESHOWWINDOW), start.windowFlags & STARTF_USESHOWWINDOW) << name;
         EXPECT_EQ(DWORD(SW_HIDE), start.showWindow) << name;

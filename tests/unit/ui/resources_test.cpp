@@ -275,12 +275,14 @@ TEST_F(StubResources, ManifestAsksForAdministratorAndCommonControlsSix)
     std::vector<BYTE> bytes = Resource(MAKEINTRESOURCEA(24), 1);
     ASSERT_FALSE(bytes.empty()) << "manifest 1 is missing";
     std::string manifest = Squeezed(std::string(bytes.begin(), bytes.end()));
-    const char* parts[] = {
-        "<assemblyIdentity name=\"UninstallProgram\" version=\"1.0.0.0\" processorArchitecture=\"X86\" "
+    // A 64-bit program whose manifest names X86 does not start: each flavour names its own.
+    const std::string arch = qt::FlavourIsX64 ? "amd64" : "X86";
+    const std::string parts[] = {
+        "<assemblyIdentity name=\"UninstallProgram\" version=\"1.0.0.0\" processorArchitecture=\"" + arch + "\" "
         "type=\"win32\"/>",
         "<description>Uninstall Program</description>",
         "<dependency><dependentAssembly><assemblyIdentity type=\"win32\" "
-        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" processorArchitecture=\"X86\" "
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" processorArchitecture=\"" + arch + "\" "
         "publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/></dependentAssembly></dependency>",
         "<compatibility xmlns=\"urn:schemas-microsoft-com:compatibility.v1\"><application>",
         "<supportedOS Id=\"{e2011457-1546-43c5-a5fe-008deee3d3f0}\"/>", // Vista
@@ -290,7 +292,7 @@ TEST_F(StubResources, ManifestAsksForAdministratorAndCommonControlsSix)
         "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>", // 10
         "<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>",
     };
-    for (const char* part : parts)
+    for (const std::string& part : parts)
         EXPECT_NE(std::string::npos, manifest.find(part)) << part << "\nin: " << manifest;
 }
 
