@@ -100,8 +100,4 @@ bool StampStub(Bytes& stub, std::string* error);
 // The stub followed by the chain. Refuses (returns false, sets error) a stub that CheckStub refuses.
 bool BuildUninstaller(const Bytes& stub, const Bytes& chain, Bytes* out, std::string* error);
 
-bool ReadFileBytes(const std::string& path, Bytes* out, std::string* error);
-// Writes to a temporary name beside path and renames it into place, so no partial file remains.
-bool WriteFileBytes(const std::string& path, const Bytes& bytes, std::string* error);
-
 } // namespace quillon

@@ -11,6 +11,7 @@
 
 #include "codepages.h"
 #include "format_reader.h"
+#include "file_bytes.h"
 #include "format_writer.h"
 #include "manifest.h"
 

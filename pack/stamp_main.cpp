@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "file_bytes.h"
 #include "format_writer.h"
 
 int main(int argc, char** argv) {

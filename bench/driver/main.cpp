@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "file_bytes.h"
 #include "format_writer.h"
 #include "processes.h"
 #include "workload.h"

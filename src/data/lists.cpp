@@ -6,12 +6,12 @@
 // the load; a block that fails adds none of its entries.
 #include "lists.h"
 
-#include "../run/run_context.h"
 #include "block_reader.h"
 #include "format.h"
 #include "loader.h"
 #include "memory.h"
 #include "messages.h"
+#include "run_context.h"
 #include "text.h"
 
 #include <stddef.h>

@@ -6,14 +6,14 @@
 // settings body that breaks its own rules, is a read error: the load must fail, never misread.
 #include "loader.h"
 
-#include "../paths/path_helpers.h"
-#include "../run/run_context.h"
 #include "block_reader.h"
 #include "file_io.h"
 #include "lists.h"
 #include "memory.h"
 #include "messages.h"
+#include "run_context.h"
 #include "text.h"
+#include "../paths/path_helpers.h"
 
 // The stub's marker record, in read-only data. The stamp after linking writes the stub's size
 // into the last four bytes; the reads go through a volatile pointer so that the compiler never

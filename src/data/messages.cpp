@@ -2,11 +2,11 @@
 // around one argument, and showing them in a box under the table's caption.
 #include "messages.h"
 
-#include "../run/run_context.h"
 #include "block_reader.h"
 #include "format.h"
 #include "loader.h"
 #include "memory.h"
+#include "run_context.h"
 #include "text.h"
 
 static const char EmptyText[] = "";

@@ -14,8 +14,8 @@
 
 #include "path_helpers.h"
 #include "../data/heap.h"
+#include "../data/run_context.h"
 #include "../data/text.h"
-#include "../run/run_context.h"
 
 // Zero-filled and never written in its last byte, so the expansion is always NUL-terminated; an
 // expansion that does not fit is cut at its end.

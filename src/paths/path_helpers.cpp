@@ -6,8 +6,8 @@
 
 #include "shell_folders.h"
 #include "../data/format.h"
+#include "../data/run_context.h"
 #include "../data/text.h"
-#include "../run/run_context.h"
 
 bool AddTrailingBackslash(char* path, DWORD capacity)
 {

@@ -9,8 +9,8 @@
 
 #include "path_helpers.h"
 #include "../data/format.h"
+#include "../data/run_context.h"
 #include "../data/text.h"
-#include "../run/run_context.h"
 
 // Each row is a FOLDER_ or CSIDL number with flags.
 enum {

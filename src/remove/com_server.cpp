@@ -8,12 +8,12 @@
 // and the current directory are what they were when this returns.
 #include "com_server.h"
 
-#include "files.h"
 #include "guarded_call.h"
+#include "pass_helpers.h"
 #include "../data/format.h"
+#include "../data/run_context.h"
 #include "../data/text.h"
 #include "../paths/path_helpers.h"
-#include "../run/run_context.h"
 #include "../shell/launch.h"
 
 enum {

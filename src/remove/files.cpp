@@ -11,82 +11,19 @@
 
 #include "com_server.h"
 #include "fonts.h"
-#include "registry.h"
+#include "pass_helpers.h"
 #include "../data/file_io.h"
 #include "../data/format.h"
 #include "../data/memory.h"
 #include "../data/messages.h"
+#include "../data/run_context.h"
 #include "../data/text.h"
 #include "../paths/path_helpers.h"
 #include "../paths/protected_folders.h"
-#include "../run/run_context.h"
 #include "../ui/progress.h"
 #include "../ui/readonly_prompt.h"
 
 static const char SharedDllsName[] = "SharedDLLs"; // below the CurrentVersion key
-
-bool BuildTargetPath(const char* folder, const char* rest, const char* fileName)
-{
-    char* target = TheRun.TargetPath;
-    bool fitted = CopyText(target, PATH_SIZE, folder) && AppendText(target, PATH_SIZE, rest) &&
-                  (fileName[0] == '\0' || AppendToPath(target, PATH_SIZE, fileName));
-    if (!fitted)
-        target[0] = '\0';
-    return fitted;
-}
-
-void BuildEntryPath(const FileEntry* entry)
-{
-    const char* folder = entry->Folder;
-    const char* rest = "";
-    if (folder[0] == '.') {
-        // Only ".\rest" keeps its rest: "." and "..\x" both stand for InstallDir itself.
-        if (folder[1] == '\\')
-            rest = folder + 2;
-        folder = TheRun.InstallDir;
-    }
-    BuildTargetPath(folder, rest, entry->FileName);
-}
-
-bool ReadCurrentFolder(char* path)
-{
-    DWORD length = GetCurrentDirectoryA(PATH_SIZE, path);
-    bool fits = length != 0 && length < PATH_SIZE;
-    if (!fits)
-        path[0] = '\0';
-    return fits;
-}
-
-void EnterInstallDir()
-{
-    StripTrailingBackslash(TheRun.InstallDir);
-    SetCurrentDirectoryA(TheRun.InstallDir);
-}
-
-void StepUpFolder()
-{
-    SetCurrentDirectoryA("..");
-}
-
-bool RemoveUnprotectedFolder(char* path)
-{
-    return !IsProtectedFolder(path) && RemoveDirectoryA(path);
-}
-
-bool CutToParent(char* path)
-{
-    char* last = FindLastChar(path, '\\');
-    if (last == nullptr)
-        return false;
-    *last = '\0';
-    return true;
-}
-
-void ReportRemovalStep(DWORD step)
-{
-    if (TheRun.StepTotal != 0)
-        SetProgress(step * 100 / TheRun.StepTotal);
-}
 
 // The runtime's write-access check: 0 when the path may be written, otherwise the error of the
 // attribute query, or access denied for a read-only file.
@@ -148,15 +85,6 @@ bool AnyFileInUse()
     return false;
 }
 
-HKEY OpenBelowCurrentVersion(const char* name, REGSAM access)
-{
-    // Without the CurrentVersion key the open fails on the null parent.
-    HKEY currentVersion = OpenCurrentVersionKey();
-    HKEY key = OpenRegistryKey(currentVersion, name, access);
-    CloseRegistryKey(currentVersion, nullptr);
-    return key;
-}
-
 // Lowers the shared file's reference count and asks before a file whose references have run out
 // (or were never counted) is deleted. Returns whether the file may go. Out of line, so that the
 // pass keeps a small frame.
@@ -188,7 +116,7 @@ __attribute__((noinline)) static bool ReleaseSharedReference(bool inUse)
                     ShowMessage(question, MB_YESNO | MB_ICONQUESTION) == IDYES;
         MemRelease(&question);
     }
-    CloseRegistryKey(key, removable ? path : nullptr);
+    DeleteValueAndCloseKey(key, removable ? path : nullptr);
     return removable;
 }
 

@@ -1,31 +1,6 @@
-// The file removal pass, the in-use tests and the entry path rule shared with the folder passes.
+// The file removal pass, and the in-use tests the driver runs before anything is removed.
 #pragma once
 
-#include <windows.h>
-
-#include "../data/lists.h"
-
-void BuildEntryPath(const FileEntry* entry); // into TargetPath; skipped entries leave it empty
-// TargetPath becomes folder and rest, then fileName (unless empty) behind a backslash. False, with
-// TargetPath empty, when that does not fit.
-bool BuildTargetPath(const char* folder, const char* rest, const char* fileName);
 bool IsFileInUse(const char* path);
 bool AnyFileInUse();
 void RemoveFiles();
-// Fills path (PATH_SIZE bytes) with the current directory; false, with path empty, when it cannot
-// be read whole.
-bool ReadCurrentFolder(char* path);
-// Makes the parent of the current directory current: a folder cannot be removed while it is the
-// current one.
-void StepUpFolder();
-// Removes the folder at path unless it is protected; true when it went (it was empty).
-bool RemoveUnprotectedFolder(char* path);
-// Makes InstallDir current, and leaves it without its trailing backslash.
-void EnterInstallDir();
-// Cuts path at its last backslash, leaving its parent; false when it has none.
-bool CutToParent(char* path);
-// The progress bar at step of StepTotal; nothing while there is no progress dialog.
-void ReportRemovalStep(DWORD step);
-// Opens name below the CurrentVersion key, whose path the stub holds once (SharedDLLs, and the
-// Fonts key of the 9x line); null when either cannot be opened.
-HKEY OpenBelowCurrentVersion(const char* name, REGSAM access);

@@ -7,12 +7,12 @@
 // Both passes report the same progress values, after the file pass's steps.
 #include "folder_groups.h"
 
-#include "files.h"
+#include "pass_helpers.h"
 #include "../data/format.h"
+#include "../data/run_context.h"
 #include "../data/text.h"
 #include "../paths/path_helpers.h"
 #include "../paths/protected_folders.h"
-#include "../run/run_context.h"
 
 void RemoveFolderGroupFiles()
 {

@@ -9,12 +9,11 @@
 // font's value.
 #include "fonts.h"
 
-#include "files.h"
-#include "registry.h"
+#include "pass_helpers.h"
 #include "../data/file_io.h"
+#include "../data/run_context.h"
 #include "../data/text.h"
 #include "../paths/path_helpers.h"
-#include "../run/run_context.h"
 
 enum {
     FONT_DIRECTORY_SIZE = 12,
@@ -119,7 +118,7 @@ void RemoveFont(const char* path)
         // The 9x line's Fonts key lies below the CurrentVersion key, whose path the stub holds once.
         HKEY key = TheRun.IsNT ? OpenRegistryKey(HKEY_LOCAL_MACHINE, NtFontsKey, KEY_SET_VALUE)
                                : OpenBelowCurrentVersion(NtFontsKey + FONT_KEY_LAST_NAME_AT, KEY_SET_VALUE);
-        CloseRegistryKey(key, name);
+        DeleteValueAndCloseKey(key, name);
     }
     if (removed)
         SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_NORMAL, FONT_CHANGE_TIMEOUT_MS, nullptr);

@@ -10,14 +10,14 @@
 // never entered either: what they point at lies outside the tree and is not the application's.
 #include "patterns.h"
 
-#include "files.h"
+#include "pass_helpers.h"
 #include "../data/format.h"
 #include "../data/heap.h"
+#include "../data/run_context.h"
 #include "../data/text.h"
 #include "../paths/macros.h"
 #include "../paths/path_helpers.h"
 #include "../paths/protected_folders.h"
-#include "../run/run_context.h"
 
 static const char AllEntries[] = "*.*";
 

@@ -8,30 +8,15 @@
 // nothing at all) are refused in any spelling. Failures are silent; every entry is tried.
 #include "registry.h"
 
-#include "files.h"
+#include "pass_helpers.h"
 #include "../data/format.h"
+#include "../data/run_context.h"
 #include "../data/text.h"
-#include "../run/run_context.h"
 
 // The root names below are string literals, not named arrays: the compiler aligns an array to four
 // bytes, a literal packs with the others.
 static const char* const Software64Prefix = "Software64";
 enum { REGISTRY_NAME_SIZE = 1024 };
-
-HKEY OpenRegistryKey(HKEY parent, const char* name, REGSAM access)
-{
-    HKEY key;
-    return RegOpenKeyExA(parent, name, 0, access, &key) == ERROR_SUCCESS ? key : nullptr;
-}
-
-void CloseRegistryKey(HKEY key, const char* name)
-{
-    if (key == nullptr)
-        return;
-    if (name != nullptr)
-        RegDeleteValueA(key, name);
-    RegCloseKey(key);
-}
 
 LONG DeleteKeyTree(HKEY parent, const char* path, REGSAM view, RegDeleteKeyExProc deleteKeyEx)
 {
@@ -114,7 +99,7 @@ __attribute__((noinline)) void RemoveRegistryEntries()
             if (lastBackslash != nullptr && lastBackslash != key && lastBackslash[-1] == '\\') {
                 // A value entry: the key ends at the first of the two backslashes.
                 lastBackslash[-1] = '\0';
-                CloseRegistryKey(OpenRegistryKey(root, key, KEY_ALL_ACCESS | view), lastBackslash + 1);
+                DeleteValueAndCloseKey(OpenRegistryKey(root, key, KEY_ALL_ACCESS | view), lastBackslash + 1);
                 lastBackslash[-1] = '\\';
                 continue; // values do not move the bar; the next key entry catches it up
             }

@@ -11,10 +11,10 @@
 // would start some other program.
 #include "pre_command.h"
 
-#include "run_context.h"
 #include "../data/format.h"
 #include "../data/heap.h"
 #include "../data/loader.h"
+#include "../data/run_context.h"
 #include "../data/text.h"
 #include "../paths/macros.h"
 #include "../paths/path_helpers.h"

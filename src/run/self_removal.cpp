@@ -34,8 +34,8 @@
 
 #include <stddef.h>
 
-#include "run_context.h"
 #include "../data/format.h"
+#include "../data/run_context.h"
 #include "../data/text.h"
 #include "../paths/path_helpers.h"
 #include "../shell/launch.h"

@@ -8,9 +8,9 @@
 #include <commctrl.h>
 
 #include "driver.h"
-#include "run_context.h"
 #include "../data/format.h"
 #include "../data/memory.h"
+#include "../data/run_context.h"
 #include "../data/text.h"
 #include "../paths/path_helpers.h"
 #include "../ui/dialog_font.h"

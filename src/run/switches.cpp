@@ -3,7 +3,7 @@
 // Only the letter right behind the '/' or '-' counts; the rest of the word is skipped, so /Quiet
 // is /Q and /qs is /Q alone. Parsing ends at the first word that is not a switch.
 #include "driver.h"
-#include "run_context.h"
+#include "../data/run_context.h"
 #include "../data/text.h"
 
 void ParseSwitches(const char* text)

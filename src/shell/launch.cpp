@@ -11,9 +11,9 @@
 #include "launch.h"
 
 #include "../data/format.h"
+#include "../data/run_context.h"
 #include "../data/text.h"
 #include "../paths/path_helpers.h"
-#include "../run/run_context.h"
 #include "../ui/progress.h"
 
 enum {

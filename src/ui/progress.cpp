@@ -14,7 +14,7 @@
 #include "resource.h"
 #include "../data/format.h"
 #include "../data/messages.h"
-#include "../run/run_context.h"
+#include "../data/run_context.h"
 
 bool OpenProgressDialog()
 {

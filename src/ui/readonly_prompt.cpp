@@ -11,7 +11,7 @@
 #include "../data/format.h"
 #include "../data/memory.h"
 #include "../data/messages.h"
-#include "../run/run_context.h"
+#include "../data/run_context.h"
 
 int ShowReadOnlyPrompt(const char* path)
 {

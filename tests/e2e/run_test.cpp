@@ -2,6 +2,7 @@
 // and the error boxes of a damaged or unloadable uninstaller. Real uninstallers under Wine.
 #include <gtest/gtest.h>
 
+#include "file_bytes.h"
 #include "win_test.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "bytes_support.h"
+#include "file_bytes.h"
 #include "format_writer.h"
 
 using namespace quillon;

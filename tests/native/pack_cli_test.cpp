@@ -18,6 +18,7 @@
 
 #include "codepages.h"
 #include "format_reader.h"
+#include "file_bytes.h"
 #include "format_writer.h"
 #include "manifest.h"
 #include "pack_cli.h"

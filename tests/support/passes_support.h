@@ -18,7 +18,7 @@
 #include "data/lists.h"
 #include "data/text.h"
 #include "run/driver.h"
-#include "run/run_context.h"
+#include "data/run_context.h"
 #include "ui/progress.h"
 #include "win_test.h"
 

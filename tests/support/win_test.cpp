@@ -1,4 +1,5 @@
 // Support for Windows test programs under Wine; see win_test.h.
+#include "file_bytes.h"
 #include "win_test.h"
 
 #include <gtest/gtest.h>

@@ -11,8 +11,9 @@
 #include "data/lists.h"
 #include "data/loader.h"
 #include "data/messages.h"
+#include "file_bytes.h"
 #include "format_writer.h"
-#include "run/run_context.h"
+#include "data/run_context.h"
 #include "win_test.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "folders_expected.h"
 #include "paths/macros.h"
 #include "paths/protected_folders.h"
-#include "run/run_context.h"
+#include "data/run_context.h"
 
 using namespace paths_test;
 

@@ -11,7 +11,7 @@
 #include "paths/macros.h"
 #include "paths/path_helpers.h"
 #include "run/driver.h"
-#include "run/run_context.h"
+#include "data/run_context.h"
 
 using namespace paths_test;
 

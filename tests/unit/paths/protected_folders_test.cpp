@@ -11,7 +11,7 @@
 #include "paths/path_helpers.h"
 #include "paths/protected_folders.h"
 #include "run/driver.h"
-#include "run/run_context.h"
+#include "data/run_context.h"
 
 using namespace paths_test;
 

@@ -14,6 +14,7 @@
 #include "files_fixture.h"
 #include "files_support.h"
 #include "remove/files.h"
+#include "remove/pass_helpers.h"
 #include "ui/progress.h"
 #include "ui/readonly_prompt.h"
 

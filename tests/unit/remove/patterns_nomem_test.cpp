@@ -8,7 +8,7 @@
 #include "passes_support.h"
 #include "remove/patterns.h"
 #include "run/driver.h"
-#include "run/run_context.h"
+#include "data/run_context.h"
 #include "win_test.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "run/driver.h"
-#include "run/run_context.h"
+#include "data/run_context.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "data/format.h"
 #include "run/driver.h"
-#include "run/run_context.h"
+#include "data/run_context.h"
 #include "shell/launch.h"
 #include "shell_support.h"
 

@@ -12,7 +12,7 @@
 #include "format_writer.h"
 #include "run/driver.h"
 #include "run/pre_command.h"
-#include "run/run_context.h"
+#include "data/run_context.h"
 #include "shell_support.h"
 
 namespace {

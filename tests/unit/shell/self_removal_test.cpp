@@ -14,7 +14,7 @@
 #include "data/format.h"
 #include "data/text.h"
 #include "run/driver.h"
-#include "run/run_context.h"
+#include "data/run_context.h"
 #include "run/self_removal.h"
 #include "shell_support.h"
 

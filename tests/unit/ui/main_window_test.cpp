@@ -1,7 +1,7 @@
 // The hidden main window: its class, where it sits, that it stays hidden, and the final drain.
 #include "ui_fixture.h"
 
-#include "run/run_context.h"
+#include "data/run_context.h"
 #include "ui/main_window.h"
 
 namespace {

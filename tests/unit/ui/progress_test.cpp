@@ -3,7 +3,7 @@
 
 #include <commctrl.h>
 
-#include "run/run_context.h"
+#include "data/run_context.h"
 #include "ui/dialog_font.h"
 #include "ui/progress.h"
 

@@ -2,7 +2,7 @@
 // Built with the failing heap, which reads QUILLON_FAIL_ALLOC at its first request.
 #include <gtest/gtest.h>
 
-#include "run/run_context.h"
+#include "data/run_context.h"
 #include "ui_fixture.h"
 #include "ui/main_window.h"
 #include "ui/readonly_prompt.h"

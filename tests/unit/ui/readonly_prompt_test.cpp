@@ -2,7 +2,7 @@
 // is read and answered from a second thread while the test's thread waits inside the prompt.
 #include "ui_fixture.h"
 
-#include "run/run_context.h"
+#include "data/run_context.h"
 #include "ui/dialog_font.h"
 #include "ui/readonly_prompt.h"
 

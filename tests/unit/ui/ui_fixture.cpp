@@ -4,8 +4,9 @@
 #include <commctrl.h>
 
 #include "data/messages.h"
+#include "file_bytes.h"
 #include "format_writer.h"
-#include "run/run_context.h"
+#include "data/run_context.h"
 #include "ui/main_window.h"
 #include "ui/progress.h"
 

@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include "../data/lists.h"
+#include "lists.h"
 
 struct RunContext {
     // Platform and switches (run driver).
