@@ -15,6 +15,8 @@ NATIVE := $(BUILD)/native
 WIN32 := $(BUILD)/win32
 WIN64 := $(BUILD)/win64
 JOBS ?= $(shell nproc)
+# Extra CMake settings for every build, e.g. CMAKE_ARGS=-DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+CMAKE_ARGS ?=
 # The flavour that runs the demo, the benchmark and the screenshots: x86 where i386 runs.
 RUN_BUILD = $(if $(filter x86,$(shell tools/host-kind.sh --flavour)),$(WIN32),$(WIN64))
 
@@ -26,16 +28,16 @@ deps:
 	@tools/install-deps.sh
 
 native: deps
-	cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS)
 	cmake --build $(NATIVE) -j $(JOBS)
 
 win32: native
-	cmake -S . -B $(WIN32) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	cmake -S . -B $(WIN32) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS) \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DQUILLON_NATIVE_BUILD=$(abspath $(NATIVE))
 	cmake --build $(WIN32) -j $(JOBS)
 
 win64: native
-	cmake -S . -B $(WIN64) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	cmake -S . -B $(WIN64) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS) \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DQUILLON_NATIVE_BUILD=$(abspath $(NATIVE))
 	cmake --build $(WIN64) -j $(JOBS)
 
