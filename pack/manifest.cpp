@@ -584,9 +584,16 @@ bool LoadManifest(const std::string& jsonText, const std::string& name, std::opt
         const CodePage* page = FindCodePage(codePage);
         if (!page) throw ManifestError("", "code page " + std::to_string(codePage) + " is not supported");
         Checker checker(*page, warningList, name);
-        checker.ExpectObject(root, "", {"codepage", "messages", "files", "folder_groups", "registry", "patterns", "settings"});
+        checker.ExpectObject(root, "", {"codepage", "architecture", "messages", "files", "folder_groups", "registry",
+                                        "patterns", "settings"});
         Manifest manifest;
         manifest.codePage = codePage;
+        if (root.contains("architecture")) {
+            const json& value = root["architecture"];
+            if (value == "x86") manifest.architecture = Architecture::X86;
+            else if (value == "x64") manifest.architecture = Architecture::X64;
+            else throw ManifestError("/architecture", "must be \"x86\" or \"x64\", not " + value.dump());
+        }
         UninstallData& data = manifest.data;
         data.messages.assign(MSG_COUNT, std::string());
         if (root.contains("messages")) LoadMessages(checker, root["messages"], data.messages);
@@ -611,7 +618,7 @@ bool LoadManifest(const std::string& jsonText, const std::string& name, std::opt
 }
 
 std::string DumpManifest(const UninstallData& data, const CodePage& page, std::vector<std::string>* problems,
-                         std::vector<std::string>* notes) {
+                         std::vector<std::string>* notes, Architecture architecture) {
     auto text = [&](const std::string& bytes, const std::string& path) {
         std::string utf8, error;
         if (!page.ToUtf8(bytes, &utf8, &error, true) && problems) problems->push_back(path + ": " + error);
@@ -619,6 +626,7 @@ std::string DumpManifest(const UninstallData& data, const CodePage& page, std::v
     };
     ordered_json root;
     root["codepage"] = page.number();
+    if (architecture != Architecture::Unknown) root["architecture"] = ArchitectureName(architecture);
     ordered_json messages = ordered_json::object();
     for (int i = 0; i < MSG_COUNT; ++i) {
         std::string value = i < static_cast<int>(data.messages.size()) ? data.messages[i] : std::string();

@@ -15,6 +15,7 @@
 
 #include "codepages.h"
 #include "format_writer.h"
+#include "pe_image.h"
 
 namespace quillon {
 
@@ -26,6 +27,9 @@ extern const char* const kMessageNames[MSG_COUNT];
 struct Manifest {
     UninstallData data; // texts in the code page
     int codePage = DEFAULT_CODE_PAGE;
+    // The stub's flavour that "architecture" asks for; Unknown when the manifest leaves it to the
+    // stub given (x86 by default).
+    Architecture architecture = Architecture::Unknown;
 };
 
 // name is how the manifest is called in messages (usually its path). codePageOverride, when
@@ -39,8 +43,9 @@ bool LoadManifest(const std::string& jsonText, const std::string& name, std::opt
 // and problems gets a line naming it; so does a value the manifest cannot name (an unknown
 // registry root). notes gets a line for each detail without meaning to the uninstaller that
 // the manifest leaves out (flag bits that mean nothing, strings beyond message 15).
+// architecture, unless Unknown, is written as the manifest's "architecture".
 std::string DumpManifest(const UninstallData& data, const CodePage& page, std::vector<std::string>* problems,
-                         std::vector<std::string>* notes);
+                         std::vector<std::string>* notes, Architecture architecture = Architecture::Unknown);
 
 // Registry roots: the manifest's short name of a root value, or empty for an unknown value.
 std::string RootName(uint32_t root);

@@ -38,7 +38,8 @@ const char kBuildHelp[] =
     "Copies the stub and appends the uninstall data described by the manifest.\n"
     "\n"
     "  -o, --output FILE   the uninstaller to write (replaced if it exists; never the stub itself)\n"
-    "  --stub FILE         the stub to copy; default: quillon-stub.exe beside quillon-pack\n"
+    "  --stub FILE         the stub to copy; default: beside quillon-pack, quillon-stub.exe, or\n"
+    "                      quillon-stub64.exe for a manifest whose \"architecture\" is \"x64\"\n"
     "  --codepage N        the Windows ANSI code page of the target system; overrides the manifest's\n"
     "                      \"codepage\" (default 1252). Supported: 874, 932, 936, 949, 950, 1250-1258\n"
     "\n"
@@ -160,7 +161,11 @@ int Build(const Options& options, std::ostream& out, std::ostream& err, const st
     if (!options.output) throw UsageError{"build needs the output: -o UNINSTALLER.exe"};
     const std::string& manifestPath = options.positional[0];
     const std::string& outputPath = *options.output;
-    std::string stubPath = options.stub ? *options.stub : (std::filesystem::path(toolFolder) / "quillon-stub.exe").string();
+    Manifest manifest;
+    if (!LoadManifestFile(manifestPath, options.codePage, &manifest, err)) return EXIT_REFUSED;
+    // Without --stub, the flavour the manifest asks for decides which stub beside the packer is taken.
+    const char* defaultStub = manifest.architecture == Architecture::X64 ? "quillon-stub64.exe" : "quillon-stub.exe";
+    std::string stubPath = options.stub ? *options.stub : (std::filesystem::path(toolFolder) / defaultStub).string();
 
     if (SameFile(outputPath, stubPath)) {
         err << "quillon-pack: " << outputPath << ": the output is the stub itself; write the uninstaller elsewhere\n";
@@ -170,13 +175,19 @@ int Build(const Options& options, std::ostream& out, std::ostream& err, const st
         err << "quillon-pack: " << outputPath << ": the output is the manifest itself\n";
         return EXIT_REFUSED;
     }
-    Manifest manifest;
-    if (!LoadManifestFile(manifestPath, options.codePage, &manifest, err)) return EXIT_REFUSED;
 
     Bytes stub, uninstaller;
     std::string error;
     if (!ReadFileBytes(stubPath, &stub, &error)) {
         err << "quillon-pack: " << stubPath << ": " << error << (options.stub ? "" : " (give the stub with --stub)") << "\n";
+        return EXIT_REFUSED;
+    }
+    Architecture stubArchitecture = ReadArchitecture(stub);
+    if (manifest.architecture != Architecture::Unknown && stubArchitecture != Architecture::Unknown &&
+        stubArchitecture != manifest.architecture) {
+        err << "quillon-pack: " << stubPath << ": the stub is " << ArchitectureName(stubArchitecture)
+            << ", but the manifest asks for " << ArchitectureName(manifest.architecture)
+            << " (\"architecture\"): give the " << ArchitectureName(manifest.architecture) << " stub with --stub\n";
         return EXIT_REFUSED;
     }
     Bytes chain = EncodeUninstallData(manifest.data);
@@ -225,7 +236,9 @@ int Dump(const Options& options, std::ostream& out, std::ostream& err) {
     }
     const CodePage* page = FindCodePage(options.codePage.value_or(DEFAULT_CODE_PAGE));
     std::vector<std::string> problems, notes;
-    std::string manifestText = DumpManifest(report.data, *page, &problems, &notes);
+    // The flavour of the uninstaller's stub is written into the dump, so that a build from it asks
+    // for the same one.
+    std::string manifestText = DumpManifest(report.data, *page, &problems, &notes, ReadArchitecture(file));
     out << manifestText;
     out.flush();
     for (const std::string& problem : problems) err << "quillon-pack: " << path << ": " << problem << "\n";

@@ -3,18 +3,20 @@
 // The stub finds its appended data through the 32-bit field behind the data marker. As linked,
 // the field holds a placeholder; this tool writes the file's own size into it, which is where
 // data appended to the unchanged file begins. It refuses a file whose marker is absent or occurs
-// more than once, since then the field cannot be told.
+// more than once, since then the field cannot be told. Before that it drops the DOS program from
+// the headers when that saves a file-alignment unit (pe_image.h).
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "file_bytes.h"
 #include "format_writer.h"
+#include "pe_image.h"
 
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::printf("usage: quillon-stamp STUB.exe\n"
-                    "Writes the stub's own file size into its data offset field, in place.\n");
+                    "Compacts the stub's headers and writes its own file size into its data offset field, in place.\n");
         return 0;
     }
     if (argc != 2) {
@@ -24,7 +26,8 @@ int main(int argc, char** argv) {
     const std::string path = argv[1];
     quillon::Bytes stub;
     std::string error;
-    if (!quillon::ReadFileBytes(path, &stub, &error) || !quillon::StampStub(stub, &error) ||
+    if (!quillon::ReadFileBytes(path, &stub, &error) || !quillon::CompactHeaders(stub, &error) ||
+        !quillon::StampStub(stub, &error) ||
         !quillon::WriteFileBytes(path, stub, &error)) {
         std::fprintf(stderr, "quillon-stamp: %s: %s\n", path.c_str(), error.c_str());
         return 1;

@@ -51,9 +51,17 @@ protected:
 
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
-    // A stand-in for the real stub: some bytes, the marker with its field, more bytes.
-    void WriteStub(const std::string& path, bool stamp, int markers = 1) {
+    // A stand-in for the real stub: some bytes, the marker with its field, more bytes. With a
+    // machine, the bytes begin with the DOS and PE headers' fields that name it.
+    void WriteStub(const std::string& path, bool stamp, int markers = 1, uint16_t machine = 0) {
         Bytes stub(300, 0x4D);
+        if (machine != 0) {
+            stub[0x3C] = 0x40;
+            stub[0x3D] = stub[0x3E] = stub[0x3F] = 0;
+            const uint8_t pe[] = {'P', 'E', 0, 0, uint8_t(machine), uint8_t(machine >> 8)};
+            std::copy(pe, pe + sizeof pe, stub.begin() + 0x40);
+            stub[1] = 'Z';
+        }
         for (int i = 0; i < markers; ++i) {
             stub.insert(stub.end(), DATA_MARKER, DATA_MARKER + DATA_MARKER_LENGTH);
             PutU32(stub, 0);
@@ -206,6 +214,32 @@ TEST_F(PackCli, RefusedBuildKeepsAnExistingOutput) {
     EXPECT_EQ(result.code, 1);
     EXPECT_EQ(ReadText(Path("u.exe")), "previous uninstaller");
     EXPECT_EQ(Entries(), (std::vector<std::string>{"m.json", "quillon-stub.exe", "u.exe"}));
+}
+
+TEST_F(PackCli, ArchitectureChoosesTheStubRefusesAnotherAndComesBackInTheDump) {
+    WriteStub(Path("quillon-stub.exe"), true, 1, 0x014C);
+    WriteStub(Path("quillon-stub64.exe"), true, 1, 0x8664);
+    WriteText(Path("x64.json"), R"({"architecture": "x64", "messages": {"confirm": "Remove?"}})");
+    WriteText(Path("plain.json"), R"({"messages": {"confirm": "Remove?"}})");
+
+    Result refused = Run({"build", Path("x64.json"), "-o", Path("u.exe"), "--stub", Path("quillon-stub.exe")});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("the stub is x86, but the manifest asks for x64"), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(Path("u.exe")));
+
+    // Without --stub the key picks the stub beside the packer; the dump names the flavour it finds.
+    ASSERT_EQ(Run({"build", Path("x64.json"), "-o", Path("u64.exe")}).code, 0);
+    EXPECT_EQ(json::parse(Run({"dump", Path("u64.exe")}).out)["architecture"], "x64");
+    ASSERT_EQ(Run({"build", Path("plain.json"), "-o", Path("u32.exe")}).code, 0);
+    EXPECT_EQ(json::parse(Run({"dump", Path("u32.exe")}).out)["architecture"], "x86");
+    // Without the key, --stub decides.
+    ASSERT_EQ(Run({"build", Path("plain.json"), "-o", Path("given.exe"), "--stub", Path("quillon-stub64.exe")}).code, 0);
+    EXPECT_EQ(ReadText(Path("given.exe")), ReadText(Path("u64.exe")));
+
+    WriteText(Path("arm.json"), R"({"architecture": "arm64"})");
+    Result unknown = Run({"check", Path("arm.json")});
+    EXPECT_EQ(unknown.code, 1);
+    EXPECT_NE(unknown.err.find("/architecture: must be \"x86\" or \"x64\""), std::string::npos) << unknown.err;
 }
 
 TEST_F(PackCli, RefusedStubsAndOutputs) {

@@ -318,3 +318,33 @@ TEST_F(StubResources, EveryResourceIsInUsEnglish)
 }
 
 } // namespace
+
+namespace {
+
+// The shipped stub's headers, as the loader reads them: ASLR and DEP asked for, the relocations
+// that ASLR needs present, and the machine of the flavour.
+TEST(StubHeaders, AskForAslrAndDepAndCarryTheirRelocations)
+{
+    std::string file = qt::ReadTextFile(qt::StubPath()); // read as bytes
+    ASSERT_GE(file.size(), sizeof(IMAGE_DOS_HEADER)) << qt::StubPath();
+    const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(file.data());
+    ASSERT_LT(static_cast<size_t>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS), file.size());
+    const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(file.data() + dos->e_lfanew);
+    ASSERT_EQ(DWORD(IMAGE_NT_SIGNATURE), nt->Signature);
+    EXPECT_EQ(qt::FlavourIsX64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386, nt->FileHeader.Machine);
+    WORD characteristics = nt->OptionalHeader.DllCharacteristics;
+    EXPECT_TRUE(characteristics & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
+    EXPECT_TRUE(characteristics & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
+    EXPECT_FALSE(nt->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
+    const IMAGE_DATA_DIRECTORY& relocations = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+    EXPECT_NE(0u, relocations.Size);
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    bool found = false;
+    for (WORD index = 0; index < nt->FileHeader.NumberOfSections; ++index, ++section) {
+        if (std::string(reinterpret_cast<const char*>(section->Name), 6) == ".reloc")
+            found = section->VirtualAddress == relocations.VirtualAddress && section->SizeOfRawData >= relocations.Size;
+    }
+    EXPECT_TRUE(found) << "a .reloc section that holds the relocation directory";
+}
+
+} // namespace
