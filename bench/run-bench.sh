@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Runs the benchmark of a Windows build under Wine and writes docs/benchmarks.md.
 #
-#   bench/run-bench.sh --win32 BUILD_WIN32 [--out FOLDER] [--doc FILE] [--smoke] [options]
+#   bench/run-bench.sh --win32 BUILD [--out FOLDER] [--doc FILE] [--smoke] [options]
+#
+# BUILD is a Windows build folder of either flavour (build/win32 or build/win64; `make bench` takes
+# the one that runs at full speed on this host). NSIS makes 32-bit uninstallers only: they take part
+# where this host runs 32-bit programs natively, and are left out (with the reason in the report)
+# where it does not.
 #
 # Steps: makes sure makensis is there (installs Debian's nsis when missing, except in the smoke
 # run, which then leaves NSIS out and says so); has quillon-bench.exe write the uninstallers, the
@@ -65,6 +70,7 @@ while [ $# -gt 0 ]; do
 done
 [ -n "$win32" ] || { echo "usage: run-bench.sh --win32 BUILD_WIN32 [options]" >&2; exit 2; }
 win32=$(cd "$win32" && pwd)
+source "$win32/flavour.env"
 if [ "$smoke" = 1 ]; then
     ns=1000; reps=1; trace_reps=1; load_n=1000; load_reps=1; absent_n=100; disk_n=0; pin_n=0
 fi
@@ -74,12 +80,18 @@ fi
 [ "$pin" != none ] || pin=""
 
 for program in bench/quillon-bench.exe bench/bench-raw-remove.exe bench/bench-probe.exe \
-               bench/quillon-stub-traced.exe quillon-stub.exe; do
+               bench/quillon-stub-traced.exe "$QUILLON_STUB"; do
     [ -f "$win32/$program" ] || { echo "run-bench.sh: $win32/$program is missing: build first" >&2; exit 1; }
 done
 
-# makensis: the benchmark installs it; the smoke run does without it.
-if ! command -v makensis >/dev/null 2>&1; then
+# makensis: the benchmark installs it; the smoke run does without it. Its uninstallers are 32-bit.
+flavour_reason="the flavour that runs at full speed on this host"
+nsis_left_out=""
+if [ "$("$repo/tools/host-kind.sh")" != i386 ]; then
+    nsis_left_out="NSIS left out: its uninstallers are 32-bit, and this host runs 32-bit programs only through emulation or not at all"
+    flavour_reason="this host cannot run 32-bit programs at full speed"
+    echo "run-bench.sh: $nsis_left_out"
+elif ! command -v makensis >/dev/null 2>&1; then
     if [ "$smoke" = 1 ]; then
         echo "run-bench.sh: makensis not found: NSIS is left out of this smoke run (install the Debian package nsis)"
     else
@@ -89,7 +101,8 @@ if ! command -v makensis >/dev/null 2>&1; then
         $sudo apt-get install -y nsis >/dev/null
     fi
 fi
-nsis_version=$(command -v makensis >/dev/null 2>&1 && makensis -VERSION || true)
+nsis_version=""
+[ -n "$nsis_left_out" ] || nsis_version=$(command -v makensis >/dev/null 2>&1 && makensis -VERSION || true)
 
 # Windows paths: the prefix maps Z: to the Unix root.
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
@@ -147,7 +160,7 @@ measure() {
 
     echo "== $label: preparing W(n) for n = $sizes, L($load_entries) and L($absent) in $tree"
     "$wine_run" "$driver" prepare --root "$root" --work "$work_w" \
-        --stub "$(windows_path "$win32/quillon-stub.exe")" \
+        --stub "$(windows_path "$win32/$QUILLON_STUB")" \
         --traced "$(windows_path "$win32/bench/quillon-stub-traced.exe")" --n "$sizes" \
         --load-n "$load_entries" --absent-n "$absent"
     if [ -n "$nsis_version" ]; then
@@ -191,8 +204,11 @@ measure() {
     cat > "$dir/machine.json" <<EOF
 {"nproc": "$(nproc)",
  "cpu": "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')",
- "wine": "$(wine --version)",
+ "wine": "$(/usr/lib/wine/wine64 --version)",
  "makensis": "$nsis_version",
+ "nsis_left_out": "$nsis_left_out",
+ "flavour": "$QUILLON_FLAVOUR",
+ "flavour_reason": "$flavour_reason",
  "kernel": "$(uname -r)",
  "date": "$(date -u '+%Y-%m-%d %H:%M UTC')",
  "source": "$source",
@@ -232,7 +248,7 @@ fi
 elapsed=$(( $(date +%s) - began ))
 
 report_args=(--results "$out/main/results.jsonl" --machine "$out/main/machine.json" --work "$out/main/work"
-             --stub "$win32/quillon-stub.exe" --map "$win32/src/quillon-stub.map"
+             --stub "$win32/$QUILLON_STUB" --map "$win32/src/quillon-stub.map"
              --module-map "$win32/bench/quillon-stub-traced.map" --elapsed "$elapsed")
 for extra in disk cpu; do
     if [ -f "$out/$extra/results.jsonl" ]; then

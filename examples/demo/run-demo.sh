@@ -20,12 +20,18 @@ fi
 source "$here/../../tests/harness/wine-env.sh"
 use_build_prefix "$win32" "$win32/demo-prefix"
 source "$win32/flavour.env"
-case $QUILLON_FLAVOUR in
-    x64) echo "== The x64 flavour: $QUILLON_STUB, a 64-bit uninstaller ($("$here/../../tools/host-kind.sh" --mode | sed 's/x64/this host cannot run 32-bit programs at full speed/;s/both/chosen by hand/'))" ;;
-    *) echo "== The x86 flavour: $QUILLON_STUB, a 32-bit uninstaller" ;;
-esac
+if [ "$QUILLON_FLAVOUR" = x64 ]; then
+    case $("$here/../../tools/host-kind.sh") in
+        i386) why="chosen with QUILLON_NO_I386=1" ;;
+        qemu) why="this host runs 32-bit programs only through qemu, about 100 times slower" ;;
+        *) why="this host cannot run 32-bit programs" ;;
+    esac
+    echo "== The x64 flavour: $QUILLON_STUB, a 64-bit uninstaller ($why)"
+else
+    echo "== The x86 flavour: $QUILLON_STUB, a 32-bit uninstaller"
+fi
 trap stop_wine_prefix EXIT
-[ -f "$WINEPREFIX/.quillon-ready" ] || echo "== Creating the demo's Wine prefix (once, about 20 seconds)"
+[ -f "$WINEPREFIX/.quillon-ready" ] || echo "== Creating the demo's Wine prefix (once: about 20 seconds; minutes where 32-bit programs run through qemu)"
 prepare_wine_prefix
 
 drive="$WINEPREFIX/drive_c"

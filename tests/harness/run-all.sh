@@ -47,6 +47,26 @@ else
     QUILLON_SMOKE_PREFIX="$(cd "$win64" && pwd)/wineprefix" suite "x86 smoke check ($win32)" "$win32" -R '^smoke\.x86$'
 fi
 
+# The skipped GoogleTest cases of both runs, by reason (each program wrote its results).
+python3 - "$win32/test-results" "$win64/test-results" <<'PYTHON'
+import collections, glob, os, sys
+import xml.etree.ElementTree as ElementTree
+reasons = collections.Counter()
+cases = 0
+for folder in sys.argv[1:]:
+    for path in sorted(glob.glob(os.path.join(folder, "*.xml"))):
+        program = os.path.basename(path)[:-4]
+        for case in ElementTree.parse(path).iter("testcase"):
+            cases += 1
+            skipped = case.find("skipped")
+            if skipped is not None:
+                reason = (skipped.get("message") or "").split("\n")[-1].strip() or "no reason given"
+                reasons[f"{reason} ({program})"] += 1
+print(f"== Test cases in the Windows programs: {cases}, of which {sum(reasons.values())} skipped")
+for reason, count in sorted(reasons.items()):
+    print(f"   {count} skipped: {reason}")
+PYTHON
+
 # CTest's summary lines: "NN% tests passed, F tests failed out of T".
 read -r passed failed < <(awk '/tests passed, .* tests? failed out of/ {
     for (i = 1; i <= NF; i++) if ($i == "out") total += $(i + 2);

@@ -11,6 +11,9 @@ build=$(cd "$build" && pwd)
 source "$(dirname "$0")/wine-env.sh"
 use_build_prefix "$build"
 trap stop_wine_prefix EXIT
+export QUILLON_RESULTS="$build/test-results"
+rm -rf "$QUILLON_RESULTS"
+mkdir -p "$QUILLON_RESULTS"
 
 xvfb-run -a -s "-screen 0 1024x768x24" \
     ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
