@@ -42,7 +42,9 @@ def pe_layout(path):
     optional_size, = struct.unpack_from("<H", data, pe + 20)
     optional = pe + 24
     header_bytes, = struct.unpack_from("<I", data, optional + 60)
-    import_rva, = struct.unpack_from("<I", data, optional + 96 + 8)
+    magic, = struct.unpack_from("<H", data, optional)
+    directories = optional + (112 if magic == 0x20B else 96)  # PE32+ (x64) or PE32 (x86)
+    import_rva, = struct.unpack_from("<I", data, directories + 8)
     sections = []
     table = optional + optional_size
     for index in range(sections_count):
@@ -98,6 +100,7 @@ def size_breakdown(path):
     groups = {"code and read-only data": 0, "data": 0, "imports": 0, "resources": 0,
               "headers and relocations": header_bytes}
     kind = {".text": "code and read-only data", ".data": "data", ".rdata": "data", ".bss": "data", ".tls": "data",
+            ".pdata": "code and read-only data",
             ".idata": "imports", ".rsrc": "resources"}
     for name, vsize, rsize, _rptr, vaddr in sections:
         group = kind.get(name, "headers and relocations")
@@ -328,6 +331,27 @@ def write_doc(args, results, machine):
                                f"`{name}` {vsize:,} in memory only" for name, vsize, rsize, _p in sections)
       + " (each section is padded to the 512-byte file alignment).")
     w("")
+    if args.other_stub and os.path.exists(args.other_stub[0]):
+        # The other flavour, built from the same sources: its size beside this one's.
+        other_path, other_flavour = args.other_stub
+        other_groups, other_sections, other_total, _o = size_breakdown(other_path)
+        other_budget = STUB_BUDGETS[other_flavour]
+        targets.append((f"{other_flavour} stub at most {other_budget // 1024} KiB ({other_budget:,} bytes)",
+                        f"{other_total:,} bytes", other_total <= other_budget))
+        w(f"Beside it, the {other_flavour} stub of the same build (`{os.path.basename(other_path)}`): "
+          f"**{other_total:,} bytes**, {'within' if other_total <= other_budget else 'OVER'} its budget of "
+          f"{other_budget:,} bytes ({other_budget - other_total:+,} bytes left).")
+        w("")
+        w(f"| Part | {flavour} | {other_flavour} |")
+        w("|---|---:|---:|")
+        for name in ("code and read-only data", "data", "imports", "resources", "headers and relocations"):
+            w(f"| {name} | {groups[name]:,} | {other_groups[name]:,} |")
+        w(f"| **total** | **{total:,}** | **{other_total:,}** |")
+        w("")
+        w(f"Sections of the {other_flavour} stub: " + ", ".join(
+            f"`{name}` {vsize:,} used of {rsize:,}" if rsize else f"`{name}` {vsize:,} in memory only"
+            for name, vsize, rsize, _p in other_sections) + ".")
+        w("")
     if args.map and os.path.exists(args.map):
         modules = map_modules(args.map)
         note = "from the linker map (`quillon-stub.map`, bytes before alignment)"
@@ -752,6 +776,8 @@ def main():
     parser.add_argument("--machine", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--stub", required=True)
+    parser.add_argument("--other-stub", nargs=2, metavar=("PATH", "FLAVOUR"),
+                        help="the other flavour's stub, whose size is reported beside this one's")
     parser.add_argument("--map")
     parser.add_argument("--module-map", help="map of the traced stub, for modules when the stub's map is merged")
     parser.add_argument("--doc")

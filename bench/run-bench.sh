@@ -250,6 +250,10 @@ elapsed=$(( $(date +%s) - began ))
 report_args=(--results "$out/main/results.jsonl" --machine "$out/main/machine.json" --work "$out/main/work"
              --stub "$win32/$QUILLON_STUB" --map "$win32/src/quillon-stub.map"
              --module-map "$win32/bench/quillon-stub-traced.map" --elapsed "$elapsed")
+# The other flavour's stub, when the sibling build folder holds one: its size goes beside this one's.
+if [ "$QUILLON_FLAVOUR" = x64 ]; then other="$(dirname "$win32")/win32/quillon-stub.exe" other_flavour=x86
+else other="$(dirname "$win32")/win64/quillon-stub64.exe" other_flavour=x64; fi
+[ -f "$other" ] && report_args+=(--other-stub "$other" "$other_flavour")
 for extra in disk cpu; do
     if [ -f "$out/$extra/results.jsonl" ]; then
         report_args+=(--extra "$extra" "$out/$extra/results.jsonl" "$out/$extra/machine.json")
