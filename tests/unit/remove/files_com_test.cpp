@@ -122,8 +122,9 @@ TEST_F(ComServerTest, AnAccessViolationInTheServerIsCaughtAndEverythingRestored)
         UnregisterComServer();
         EXPECT_TRUE(qt::FileExists(path + ".marker")) << "the server ran, round " << round;
         // x86 links a handler record into the chain; x64 finds its handler through unwind data.
-        if (!qt::FlavourIsX64)
+        if (!qt::FlavourIsX64) {
             EXPECT_EQ(chain, CurrentHandlerChain()) << "the guard is unlinked";
+        }
         EXPECT_EQ(elsewhere, CurrentDirectory());
         EXPECT_EQ(TestErrorMode, CurrentErrorMode());
         EXPECT_EQ(nullptr, GetModuleHandleA(path.c_str()));
