@@ -7,7 +7,6 @@
 // current directory. Font entries take no part: their files lie in the system's font folder.
 #include "folder_groups.h"
 
-#include "folder_pins.h"
 #include "pass_helpers.h"
 #include "../data/format.h"
 #include "../data/run_context.h"
@@ -43,5 +42,4 @@ void PruneEmptyFolders()
         }
         ReportRemovalStep(offset + index);
     }
-    ReleaseFolderPins(); // the last pass on folders: nothing the run does later needs them
 }

@@ -32,54 +32,58 @@ bool IsPrivilegedOwner(const void* descriptor)
 typedef BOOL(WINAPI* GetKernelObjectSecurityFunction)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR,
                                                        DWORD, LPDWORD);
 
-// Opens and pins the folder at path as the next of the chain; true when it may be followed.
+// Drops the pins below the first keep of the chain.
+static void DropPinsBelow(DWORD keep)
+{
+    while (PinCount > keep)
+        CloseHandle(Pins[--PinCount]);
+}
+
+// Opens and pins the folder at path as the next of the chain; true when it may be followed. A
+// refused one is dropped by the caller, so that it is never reused unchecked.
 static bool PinNextFolder(const char* path)
 {
     HANDLE folder = CreateFileA(path, FILE_TRAVERSE | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder == INVALID_HANDLE_VALUE)
         return false;
+    Pins[PinCount++] = folder;
     // Held without delete sharing, the name stays what was opened, so its attributes by name are
     // those of the object held (Wine's handle leads to a link's target, its name query does not).
     // Missing attributes (all bits set) count as a link.
-    bool followed = !(GetFileAttributesA(path) & FILE_ATTRIBUTE_REPARSE_POINT);
-    if (!followed) {
-        // Present on every NT, looked up all the same: the 9x line never gets here.
-        GetKernelObjectSecurityFunction getSecurity = reinterpret_cast<GetKernelObjectSecurityFunction>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("advapi32.dll"), "GetKernelObjectSecurity")));
-        DWORD descriptor[64];
-        DWORD needed;
-        followed = getSecurity != nullptr &&
-                   getSecurity(folder, OWNER_SECURITY_INFORMATION, descriptor, sizeof descriptor, &needed) &&
-                   IsPrivilegedOwner(descriptor);
-    }
-    if (followed)
-        Pins[PinCount++] = folder;
-    else
-        CloseHandle(folder); // never part of the chain, so never reused unchecked
-    return followed;
+    if (!(GetFileAttributesA(path) & FILE_ATTRIBUTE_REPARSE_POINT))
+        return true;
+    // Present on every NT, looked up all the same: the 9x line never gets here.
+    GetKernelObjectSecurityFunction getSecurity = reinterpret_cast<GetKernelObjectSecurityFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("advapi32.dll"), "GetKernelObjectSecurity")));
+    DWORD descriptor[64];
+    DWORD needed;
+    return getSecurity != nullptr &&
+           getSecurity(folder, OWNER_SECURITY_INFORMATION, descriptor, sizeof descriptor, &needed) &&
+           IsPrivilegedOwner(descriptor);
 }
 
 bool PinFolders(const char* path, bool withLast)
 {
     if (!TheRun.IsNT)
         return true;
-    // A folder ends at each backslash past the root ("C:\" or "\\server\share\"), and at the end
-    // of path when withLast.
+    // A folder ends at each backslash past the root ("C:\" or "\\server\share\") but a trailing
+    // one, and at the end of path when withLast.
     DWORD rootSeparators = path[0] == '\\' ? 4 : 1;
     DWORD separators = 0;
     DWORD depth = 0;     // folders of path passed so far
     bool reused = true;  // the pinned chain still agrees with path
     for (DWORD at = 0; at < PATH_SIZE; ++at) {
         char c = path[at];
-        if ((c == '\\' && ++separators > rootSeparators) || (c == '\0' && withLast)) {
+        if ((c == '\\' && ++separators > rootSeparators && path[at + 1] != '\0') || (c == '\0' && withLast)) {
             reused = reused && depth < PinCount && (PinnedPath[at] == '\\' || PinnedPath[at] == '\0');
             if (!reused) {
-                while (PinCount > depth)
-                    CloseHandle(Pins[--PinCount]);
+                DropPinsBelow(depth);
                 PinnedPath[at] = '\0';
-                if (!PinNextFolder(PinnedPath))
+                if (!PinNextFolder(PinnedPath)) {
+                    DropPinsBelow(depth);
                     return false;
+                }
             }
             ++depth;
         } else {
@@ -87,8 +91,7 @@ bool PinFolders(const char* path, bool withLast)
         }
         PinnedPath[at] = c;
         if (c == '\0') {
-            while (PinCount > depth)
-                CloseHandle(Pins[--PinCount]);
+            DropPinsBelow(depth);
             return true;
         }
     }

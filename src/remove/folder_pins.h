@@ -15,7 +15,8 @@ bool PinFolders(const char* path, bool withLast);
 // the folder's own pin is dropped first, as it would stop the removal.
 bool RemovePinnedFolder(const char* path);
 
-// Drops every pin.
+// Drops every pin. The passes keep theirs to the end of the process: nothing later removes a
+// folder.
 inline void ReleaseFolderPins()
 {
     PinFolders("", false);
