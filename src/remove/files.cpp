@@ -10,6 +10,7 @@
 #include "files.h"
 
 #include "com_server.h"
+#include "folder_pins.h"
 #include "fonts.h"
 #include "pass_helpers.h"
 #include "../data/file_io.h"
@@ -167,6 +168,10 @@ static void RemoveEntry(const FileEntry* entry)
         RemoveUnprotectedFolder(path); // only an empty folder goes
         return;
     }
+    // Its folders stay pinned while the file is counted, unregistered and deleted: a font or COM
+    // server reached through a link is not ours to deregister.
+    if (!PinFolders(path, false))
+        return;
     bool inUse = IsFileInUse(path);
     bool removable = !inUse;
     if (entry->Flags & FILE_SHARED_DLL)

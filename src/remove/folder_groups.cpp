@@ -7,6 +7,7 @@
 // Both passes report the same progress values, after the file pass's steps.
 #include "folder_groups.h"
 
+#include "folder_pins.h"
 #include "pass_helpers.h"
 #include "../data/format.h"
 #include "../data/run_context.h"
@@ -19,7 +20,8 @@ void RemoveFolderGroupFiles()
     for (DWORD index = 0; index < TheRun.FolderGroupCount; ++index) {
         const FolderGroupEntry* entry = TheRun.FolderGroupList[index];
         // A path that does not fit is skipped whole: cut short it would name another file.
-        if (entry->FileName[0] != '\0' && BuildTargetPath(entry->Folder, "", entry->FileName))
+        if (entry->FileName[0] != '\0' && BuildTargetPath(entry->Folder, "", entry->FileName) &&
+            PinFolders(TheRun.TargetPath, false))
             DeleteFileA(TheRun.TargetPath);
         ReportRemovalStep(TheRun.FileCount + index);
     }
@@ -30,7 +32,7 @@ static void RemoveGroupFolder(const char* folder, const char* current)
 {
     if (TextEqualsNoCase(folder, current))
         StepUpFolder();
-    RemoveDirectoryA(folder);
+    RemovePinnedFolder(folder);
 }
 
 void RemoveFolderGroups()

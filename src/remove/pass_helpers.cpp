@@ -2,6 +2,7 @@
 // that no pass reaches into another's file for them.
 #include "pass_helpers.h"
 
+#include "folder_pins.h"
 #include "../data/format.h"
 #include "../data/run_context.h"
 #include "../data/text.h"
@@ -54,7 +55,7 @@ void StepUpFolder()
 
 bool RemoveUnprotectedFolder(char* path)
 {
-    return !IsProtectedFolder(path) && RemoveDirectoryA(path);
+    return !IsProtectedFolder(path) && RemovePinnedFolder(path);
 }
 
 bool CutToParent(char* path)

@@ -18,7 +18,8 @@ bool ReadCurrentFolder(char* path);
 // Makes the parent of the current directory current: a folder cannot be removed while it is the
 // current one.
 void StepUpFolder();
-// Removes the folder at path unless it is protected; true when it went (it was empty).
+// Removes the folder at path unless it is protected or reached through a link; true when it went
+// (it was empty).
 bool RemoveUnprotectedFolder(char* path);
 // Makes InstallDir current, and leaves it without its trailing backslash.
 void EnterInstallDir();

@@ -8,8 +8,11 @@
 // which is allocated per level (the tree may be deep) and, when it cannot be had, skips that
 // level's work. Protected folders are never entered nor removed. Junctions and symbolic links are
 // never entered either: what they point at lies outside the tree and is not the application's.
+// Each folder is pinned (folder_pins.h) before it is entered, with every folder above it, and
+// stays pinned while the pass works inside, so none can be swapped for a link meanwhile.
 #include "patterns.h"
 
+#include "folder_pins.h"
 #include "pass_helpers.h"
 #include "../data/format.h"
 #include "../data/heap.h"
@@ -39,12 +42,12 @@ void RemoveCwdAndStepUp()
     bool known = ReadCurrentFolder(TheRun.TargetPath);
     StepUpFolder();
     if (known)
-        RemoveDirectoryA(TheRun.TargetPath);
+        RemovePinnedFolder(TheRun.TargetPath);
 }
 
 // What one listing of the current folder does with the entries other than "." and "..".
 enum ListAction {
-    LIST_CLEAN_FOLDERS, // "*.*": enter each sub-folder (never a link) and clean it
+    LIST_CLEAN_FOLDERS, // "*.*": enter each sub-folder (pinned, never a link) and clean it
     LIST_DELETE_FILES,  // the file pattern: delete each file
 };
 
@@ -62,13 +65,11 @@ static void ListCurrentFolder(ListAction action, const char* filePattern, WIN32_
             // A file that cannot go (read-only, in use) stays without a word.
             if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
                 DeleteFileA(name);
-        } else if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-                       FILE_ATTRIBUTE_DIRECTORY &&
-                   SetCurrentDirectoryA(name)) {
-            if (CurrentFolderIsProtected())
-                StepUpFolder();
-            else
-                RemovePatternInCwd(filePattern);
+        } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && ReadCurrentFolder(TheRun.TargetPath) &&
+                   AppendToPath(TheRun.TargetPath, PATH_SIZE, name) && PinFolders(TheRun.TargetPath, true) &&
+                   !IsProtectedFolder(TheRun.TargetPath) && SetCurrentDirectoryA(TheRun.TargetPath)) {
+            // Entered by its pinned full path: the listing's attributes may be stale already.
+            RemovePatternInCwd(filePattern);
         }
     } while (FindNextFileA(search, found));
     FindClose(search);
@@ -124,13 +125,13 @@ static void RemovePattern(const char* pattern)
     const char* filePattern = lastSeparator + 1;
     if (IsProtectedFolder(path))
         return;
-    // A pattern's folder that is itself a link is not entered: its files are not ours. The
-    // attributes of a missing folder (all bits set) carry the link bit too.
-    if ((GetFileAttributesA(path) & FILE_ATTRIBUTE_REPARSE_POINT) || !SetCurrentDirectoryA(path))
+    // A pattern's folder that is itself a link, or lies below one, is not entered: its files are
+    // not ours.
+    if (!PinFolders(path, true) || !SetCurrentDirectoryA(path))
         return;
     RemovePatternInCwd(filePattern);
     EnterInstallDir();
-    RemoveDirectoryA(path);
+    RemovePinnedFolder(path);
 }
 
 void RemovePatterns()
