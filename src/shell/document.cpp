@@ -6,7 +6,8 @@
 // folder's explorer.exe, started as a child of the desktop shell's process: it runs with the
 // shell's token, unelevated, and opens the document as the user's shell would. Without a desktop
 // shell (a run from a service, or a shell that has ended) or where that start fails, the document
-// is not opened at all rather than opened elevated.
+// is not opened at all rather than opened elevated. A run there that is not elevated (a standard
+// user with the elevation prompt turned off) goes the same way, and its shell has its own rights.
 //
 // Before Vista there is no elevation, and a run opens what its user could open anyway. There the
 // shell's "open" verb comes first. When the shell cannot open the target, the command that the
