@@ -3,9 +3,13 @@
 
 #include <windows.h>
 
-HANDLE CreateTempBatch(char* path, const char* nameFormat);
+// Creates the batch file new and returns it open for writing, its full name in path (260 bytes):
+// on the NT line "delme.bat" in a new folder "delme<n>" of the Windows folder's Temp, on the 9x
+// line "delme<n>.bat" in the temporary folder, n from 1 to 998. An invalid handle when none could
+// be made.
+HANDLE CreateBatchFile(char* path);
 
-// The security descriptor, with its access list, that a batch gets on the NT line.
+// The security descriptor, with its access list, that the batch and its folder get on the NT line.
 struct BatchDescriptor;
 extern const BatchDescriptor BatchSecurity;
 void StartSelfRemoval();

@@ -18,6 +18,7 @@
 RunContext TheRun;
 
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesProc)(DWORD);
+typedef BOOL(WINAPI* SetDllDirectoryProc)(const char*);
 typedef BOOL(WINAPI* SetThemeAppPropertiesProc)(DWORD);
 
 // uxtheme's flag for visual styles on window frames only (its header is not needed for one number).
@@ -25,12 +26,20 @@ enum { STAP_ALLOW_NONCLIENT_FLAG = 1 };
 
 void RestrictDllSearch()
 {
-    // Absent before Windows 7 without its update; there the known-DLL list is all we have.
+    // Absent before Windows 7 without its update. There, from XP SP1 on, an empty DLL folder takes
+    // the current directory out of the search; the program's own folder stays in it, and the
+    // known-DLL list is all we have against that. Both are looked up: the 9x line has neither.
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     SetDefaultDllDirectoriesProc setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesProc>(
         reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (setDefaultDllDirectories != nullptr)
+    if (setDefaultDllDirectories != nullptr) {
         setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return;
+    }
+    SetDllDirectoryProc setDllDirectory =
+        reinterpret_cast<SetDllDirectoryProc>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
+    if (setDllDirectory != nullptr)
+        setDllDirectory("");
 }
 
 // GetVersion packs both answers into one number: its high bit is set outside the NT line, and its

@@ -31,15 +31,19 @@ char* GetInterpreterPath(char* path)
     return FindLastChar(path, '\\') + 1;
 }
 
-HANDLE CreateProgramProcess(const char* application, char* commandLine, bool hidden, bool inherit, const char* folder)
+HANDLE CreateProgramProcess(const char* application, char* commandLine, bool hidden, bool inherit, const char* folder,
+                            LPPROC_THREAD_ATTRIBUTE_LIST attributes)
 {
-    // Kept in the zero-filled data, so that only two fields need setting; the call only reads it.
-    static STARTUPINFOA startup;
-    startup.cb = sizeof startup;
-    startup.dwFlags = hidden ? STARTF_USESHOWWINDOW : 0; // wShowWindow stays SW_HIDE
+    // Kept in the zero-filled data, so that only a few fields need setting; the call only reads it.
+    // The plain size tells systems without attribute lists (before Vista) what they know.
+    static STARTUPINFOEXA startup;
+    startup.StartupInfo.cb = attributes != nullptr ? sizeof startup : sizeof startup.StartupInfo;
+    startup.StartupInfo.dwFlags = hidden ? STARTF_USESHOWWINDOW : 0; // wShowWindow stays SW_HIDE
+    startup.lpAttributeList = attributes;
     PROCESS_INFORMATION started;
-    if (!CreateProcessA(application, commandLine, nullptr, nullptr, inherit, inherit ? NORMAL_PRIORITY_CLASS : 0,
-                        nullptr, folder, &startup, &started))
+    if (!CreateProcessA(application, commandLine, nullptr, nullptr, inherit,
+                        (inherit ? NORMAL_PRIORITY_CLASS : 0) | (attributes != nullptr ? EXTENDED_STARTUPINFO_PRESENT : 0),
+                        nullptr, folder, &startup.StartupInfo, &started))
         return nullptr;
     CloseHandle(started.hThread);
     return started.hProcess;

@@ -16,7 +16,8 @@ char* GetInterpreterPath(char* path);
 // Creates the process for commandLine (CreateProcessA may write to it), application naming the
 // file to run (null: the line's first word), hidden or shown as the program chooses, in folder
 // (null: the stub's current directory). The pre-uninstall command inherits the handles and
-// normal priority; the self-removal batch neither. Returns the process handle, which the caller
-// closes; null when the process could not be created.
+// normal priority; the self-removal batch neither. attributes, when given, go to the process as
+// its extended start-up information (Vista and later). Returns the process handle, which the
+// caller closes; null when the process could not be created.
 HANDLE CreateProgramProcess(const char* application, char* commandLine, bool hidden, bool inherit,
-                            const char* folder = nullptr);
+                            const char* folder = nullptr, LPPROC_THREAD_ATTRIBUTE_LIST attributes = nullptr);

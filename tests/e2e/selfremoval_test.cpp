@@ -1,9 +1,13 @@
 // The self-removal end to end: after a completed run the uninstaller's executable and its empty
 // folder disappear a moment after it has ended; a folder that still holds a file survives; a
 // cancelled run, /S and /X leave everything; a "cmd.exe" planted beside the uninstaller never
-// runs; a folder name outside ASCII works; on the 9x line the interpreter is command.com, which
-// Wine does not have. The temporary folder is a private one, through TMP and TEMP.
+// runs; a folder name outside ASCII works; "%", "&" and "(" in the paths or in TEMP run nothing and
+// name no other file; a name that the OEM code page cannot hold keeps the uninstaller; on the 9x
+// line the interpreter is command.com, which Wine does not have. The temporary folder, which only
+// the 9x line uses, is a private one, through TMP and TEMP.
 #include <gtest/gtest.h>
+
+#include <shlobj.h>
 
 #include <string>
 
@@ -30,7 +34,7 @@ protected:
     void Install(const std::string& folderName, const std::string& exeName = "uninstall.exe")
     {
         app_ = qt::Join(base_, folderName);
-        ASSERT_TRUE(CreateDirectoryA(app_.c_str(), nullptr)) << app_;
+        ASSERT_EQ(0, SHCreateDirectoryExA(nullptr, app_.c_str(), nullptr)) << app_;
         exe_ = qt::Join(app_, exeName);
         qt::WriteTextFile(qt::Join(app_, "data.txt"), "listed");
         quillon::UninstallData data = qt::StandardData();
@@ -42,10 +46,24 @@ protected:
         return qt::RunAnswering(exe_, switches, answers, 60000).exitCode;
     }
     std::vector<std::string> Batches() { return qt::ListFiles(temp_, "delme*.bat"); }
+    // The batch's folder goes with it, so no batch that deletes the executable is left.
     bool AllGone()
     {
-        return qt::WaitUntil([&] { return !qt::FileExists(exe_) && !qt::FolderExists(app_) && Batches().empty(); },
-                             20000);
+        return qt::WaitUntil(
+            [&] {
+                return !qt::FileExists(exe_) && !qt::FolderExists(app_) && Batches().empty() &&
+                       qt::FindSelfRemovalBatch(exe_).empty();
+            },
+            20000);
+    }
+    // A look-alike application that a mangled path would name instead: it must stay.
+    std::string PlantLookalike(const std::string& folderName)
+    {
+        std::string folder = qt::Join(base_, folderName);
+        CreateDirectoryA(folder.c_str(), nullptr);
+        std::string exe = qt::Join(folder, "uninstall.exe");
+        qt::WriteTextFile(exe, "another application's uninstaller");
+        return exe;
     }
 
     std::string base_, temp_, app_, exe_, recordFile_;
@@ -144,8 +162,59 @@ TEST_F(SelfRemovalRun, OnThe9xLineTheInterpreterIsCommandCom)
     EXPECT_EQ("command.com /C \"" + batch + "\"", start.commandLine);
     EXPECT_EQ(DWORD(STARTF_USESHOWWINDOW), start.startFlags & STARTF_USESHOWWINDOW);
     EXPECT_EQ(DWORD(SW_HIDE), start.show);
-    EXPECT_EQ(qt::ExpectedSelfRemovalBatch(exe_, WindowsFolder(), app_, batch), qt::ReadTextFile(batch));
+    EXPECT_EQ(qt::ExpectedSelfRemovalBatch(exe_, WindowsFolder(), app_, batch, false), qt::ReadTextFile(batch));
     DeleteFileA(batch.c_str());
+}
+
+// The interpreter's line is "cmd.exe /D /V:OFF /S /C ""<batch>" & ...""", and the batch quotes every path:
+// "&" and "(" in TEMP or in the installation folder run no command, and the removal still works.
+TEST_F(SelfRemovalRun, AmpersandsAndParenthesesRunNoCommand)
+{
+    std::string pwned = qt::Join(qt::SystemFolder(), "pwned");
+    std::string crafted = qt::Join(base_, "x&mkdir pwned&y (z)");
+    ASSERT_TRUE(CreateDirectoryA(crafted.c_str(), nullptr));
+    qt::ScopedTempFolder temp(crafted);
+    Install("Ann (Work)&mkdir pwned&\\App");
+    EXPECT_EQ(0u, RunStub("/Q", {}));
+    EXPECT_TRUE(AllGone()) << "executable " << qt::FileExists(exe_) << ", folder " << qt::FolderExists(app_);
+    EXPECT_FALSE(qt::FolderExists(pwned)) << "a command from a path ran";
+    EXPECT_FALSE(qt::FolderExists(qt::Join(base_, "pwned")));
+    RemoveDirectoryA(pwned.c_str());
+}
+
+// "%" pairs are expanded by the interpreter: "50% Off Deals" would have become "50 Off Deals".
+TEST_F(SelfRemovalRun, APercentSignNamesNoOtherFolder)
+{
+    std::string lookalike = PlantLookalike("50 Off Deals");
+    Install("50% Off Deals");
+    EXPECT_EQ(0u, RunStub("/Q", {}));
+    EXPECT_TRUE(AllGone()) << "executable " << qt::FileExists(exe_) << ", folder " << qt::FolderExists(app_);
+    EXPECT_TRUE(qt::FileExists(lookalike)) << "the look-alike's uninstaller was deleted";
+}
+
+// Code page 437 has no "\xE3": written as OEM it would have become "Sao Tools". Where the OEM code
+// page cannot hold the name, the uninstaller stays; where it can, it goes. The look-alike stays.
+TEST_F(SelfRemovalRun, ANameTheOemCodePageBestFitsNamesNoOtherFolder)
+{
+    if (GetACP() != 1252)
+        GTEST_SKIP() << "the test names its folder in code page 1252; this one is " << GetACP();
+    std::string name = "S\xE3o Tools";
+    std::string back = name;
+    CharToOemA(back.c_str(), &back[0]);
+    OemToCharA(back.c_str(), &back[0]);
+    std::string lookalike = PlantLookalike("Sao Tools");
+    Install(name);
+    EXPECT_EQ(0u, RunStub("/Q", {}));
+    EXPECT_FALSE(qt::FileExists(qt::Join(app_, "data.txt"))) << "the removal itself took place";
+    if (back == name) {
+        EXPECT_TRUE(AllGone());
+    } else {
+        Sleep(2000);
+        EXPECT_TRUE(qt::FileExists(exe_)) << "the self-removal was not skipped";
+        EXPECT_TRUE(qt::FindSelfRemovalBatch(exe_).empty());
+    }
+    EXPECT_TRUE(qt::FileExists(lookalike)) << "the look-alike's uninstaller was deleted";
+    EXPECT_TRUE(qt::FolderExists(qt::Join(base_, "Sao Tools")));
 }
 
 } // namespace

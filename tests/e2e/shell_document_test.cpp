@@ -1,6 +1,9 @@
-// The closing document end to end: opened through the shell after the removal, or through the
-// ".htm" class command when the shell cannot open it; opened under /Q, not under /S or /X. The
-// handlers are copies of the recorder registered in this test prefix's own classes.
+// The closing document end to end. Before Vista (the runs here that Wine tells they are on XP):
+// opened through the shell after the removal, or through the ".htm" class command, by its quoted
+// program, when the shell cannot open it; opened under /Q, not under /S or /X. From Vista on the
+// run is elevated and opens it only through the desktop shell, which Wine does not have: neither
+// the shell's verb nor a class command that the user could have set runs. The handlers are copies
+// of the recorder registered in this test prefix's own classes.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -38,12 +41,16 @@ protected:
     {
         SetClass("QuillonTest.E2eHtml\\shell\\open\\command", "\"" + handler_ + "\" " + marker + " \"%1\" /lost");
     }
-    // An uninstaller in a fresh folder whose closing document is target; returns its exit code.
-    DWORD RunStub(const std::string& target, const std::string& switches)
+    // An uninstaller in a fresh folder whose closing document is target, told it runs on XP
+    // unless level says otherwise; returns its exit code.
+    DWORD RunStub(const std::string& target, const std::string& switches, const std::string& level = "winxp")
     {
         std::string app = qt::Join(base_, "App" + std::to_string(++round_));
         CreateDirectoryA(app.c_str(), nullptr);
-        std::string exe = qt::Join(app, "uninstall.exe");
+        std::string name = "uninstall-doc-" + level + ".exe";
+        if (level != "default")
+            qt::SetWindowsVersionFor(name, level);
+        std::string exe = qt::Join(app, name);
         quillon::UninstallData data = qt::StandardData();
         data.settings.closingDocument = target;
         qt::WriteUninstaller(exe, data);
@@ -89,6 +96,7 @@ TEST_F(ClosingDocument, WhatTheShellCannotOpenGoesToTheHtmClassCommand)
     EXPECT_EQ(0u, RunStub(target, ""));
     qt::Record record = OnlyRecord();
     EXPECT_EQ("\"" + handler_ + "\" fallback  " + target, record.commandLine);
+    EXPECT_EQ(qt::Lower(handler_), qt::Lower(record.module));
 }
 
 TEST_F(ClosingDocument, AWebAddressIsOpenedWithoutAFolder)
@@ -118,6 +126,24 @@ TEST_F(ClosingDocument, TheSwitchesDecideWhetherItIsOpened)
     }
     qt::Record record = OnlyRecord();
     EXPECT_EQ("\"" + handler_ + "\" quiet  " + target, record.commandLine) << "opened under a switch that forbids it";
+}
+
+// The attack: a class command that the user set through their own classes would run elevated.
+TEST_F(ClosingDocument, FromVistaOnTheElevatedRunStartsNothingWithoutADesktopShell)
+{
+    if (GetShellWindow() != nullptr)
+        GTEST_SKIP() << "this desktop has a shell";
+    SetFallback("elevated");
+    std::string good = qt::Join(docs_, "readme.qtgood");
+    std::string none = qt::Join(docs_, "readme.qtnone");
+    qt::WriteTextFile(good, "<html></html>");
+    qt::WriteTextFile(none, "<html></html>");
+    EXPECT_EQ(0u, RunStub(good, "/Q", "default"));
+    EXPECT_EQ(0u, RunStub(none, "/Q", "default"));
+    SetFallback("control");
+    EXPECT_EQ(0u, RunStub(none, "/Q"));
+    qt::Record record = OnlyRecord();
+    EXPECT_EQ("\"" + handler_ + "\" control  " + none, record.commandLine) << "the elevated runs started a handler";
 }
 
 } // namespace

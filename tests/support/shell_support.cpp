@@ -252,23 +252,57 @@ std::vector<std::string> ListFiles(const std::string& folder, const std::string&
     return names;
 }
 
-std::string ExpectedSelfRemovalBatch(const std::string& exe, const std::string& folder, const std::string& installDir,
-                                     const std::string& batch)
+std::string DoublePercents(const std::string& path)
 {
+    std::string doubled;
+    for (char c : path)
+        doubled += c == '%' ? "%%" : std::string(1, c);
+    return doubled;
+}
+
+std::string ToOem(std::string text)
+{
+    CharToOemBuffA(text.c_str(), &text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+std::string ExpectedSelfRemovalBatch(const std::string& exe, const std::string& folder, const std::string& installDir,
+                                     const std::string& batch, bool nt)
+{
+    std::string lastLine = (nt ? "rem \"" : "del \"") + DoublePercents(batch) + "\"";
     std::string text = "@echo off\r\n"
                        "set Q=\r\n"
                        ":Repeat\r\n"
-                       "del \"" + exe + "\"\r\n"
-                       "if not exist \"" + exe + "\" goto Done\r\n"
+                       "del \"" + DoublePercents(exe) + "\"\r\n"
+                       "if not exist \"" + DoublePercents(exe) + "\" goto Done\r\n"
                        "set Q=%Q%x\r\n"
                        "if \"%Q%\"==\"" + std::string(60, 'x') + "\" goto Done\r\n"
-                       "\"" + folder + "\\ping.exe\" -n 2 127.0.0.1 >nul\r\n"
+                       "\"" + DoublePercents(folder) + "\\ping.exe\" -n 2 127.0.0.1 >nul\r\n"
                        "goto Repeat\r\n"
                        ":Done\r\n"
-                       "rmdir \"" + installDir + "\"\r\n"
-                       "del \"" + batch + "\"\r\n";
-    CharToOemBuffA(text.c_str(), &text[0], static_cast<DWORD>(text.size()));
-    return text;
+                       "rmdir \"" + DoublePercents(installDir) + "\"\r\n" + lastLine + "\r\n";
+    return ToOem(text);
+}
+
+std::string ExpectedInterpreterLine(const std::string& batch)
+{
+    return "cmd.exe /D /V:OFF /S /C \"\"" + batch + "\" & rmdir /s /q \"" + batch.substr(0, batch.rfind('\\')) + "\"\"";
+}
+
+std::string BatchParentFolder()
+{
+    return Join(WindowsFolder(), "Temp");
+}
+
+std::string FindSelfRemovalBatch(const std::string& exe)
+{
+    std::string line = ToOem("del \"" + DoublePercents(exe) + "\"\r\n");
+    for (const std::string& name : ListFiles(BatchParentFolder(), "delme*")) {
+        std::string batch = Join(Join(BatchParentFolder(), name), "delme.bat");
+        if (FileExists(batch) && ReadTextFile(batch).find(line) != std::string::npos)
+            return batch;
+    }
+    return "";
 }
 
 void RunWithin(DWORD timeoutMs, const std::function<void()>& fn, const char* what)

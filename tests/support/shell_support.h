@@ -112,10 +112,17 @@ void DeleteLongFile(const std::string& path);
 // Names of the files in folder that match pattern (e.g. "delme*.bat").
 std::vector<std::string> ListFiles(const std::string& folder, const std::string& pattern);
 
-// The self-removal batch as it must be written for these paths, in the OEM code page. folder is
-// the interpreter's folder, installDir has no trailing backslash.
+// The self-removal batch as it must be written for these paths, in the OEM code page, with every
+// "%" of a path doubled. folder is the interpreter's folder, installDir has no trailing backslash;
+// nt chooses the last line (a comment, or on the 9x line the batch deleted).
 std::string ExpectedSelfRemovalBatch(const std::string& exe, const std::string& folder, const std::string& installDir,
-                                     const std::string& batch);
+                                     const std::string& batch, bool nt = true);
+// The NT line's interpreter command line for that batch, which removes the batch's folder after it.
+std::string ExpectedInterpreterLine(const std::string& batch);
+// The folder that holds the batch folders on the NT line: the Windows folder's Temp.
+std::string BatchParentFolder();
+// The NT line's batch (<Windows>\Temp\delme<n>\delme.bat) that deletes exe; empty when there is none.
+std::string FindSelfRemovalBatch(const std::string& exe);
 
 // Ends a test program that hangs in a call under test: fn runs on a thread, and if it has not
 // returned within the limit the failure is reported and the whole program ends.

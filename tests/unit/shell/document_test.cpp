@@ -1,10 +1,13 @@
-// Opening the closing document: through the shell in the document's folder, a web address without
-// a folder, and the fallback through the ".htm" class command with its placeholder forms. The
+// Opening the closing document. Before Vista: through the shell in the document's folder, a web
+// address without a folder, and the fallback through the ".htm" class command with its placeholder
+// forms, its program started by name and never searched for. From Vista on, where the run is
+// elevated: only through the desktop shell, which Wine does not have, so nothing starts. The
 // handlers are copies of the recorder, registered in this test prefix's own classes.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "data/run_context.h"
 #include "run/driver.h"
 #include "shell/document.h"
 #include "shell_support.h"
@@ -18,6 +21,7 @@ protected:
     void SetUp() override
     {
         DetectPlatform();
+        TheRun.IsVistaOrLater = false; // the tests of the desktop shell say otherwise
         folder_ = qt::FreshFolder("unit-document");
         docs_ = qt::Join(folder_, "docs");
         cwd_ = qt::Join(folder_, "cwd");
@@ -134,10 +138,48 @@ TEST_F(Document, TheFallbackRunsTheHtmClassCommandWithTheTarget)
         OpenDocument(unassociated_.c_str(), ".htm");
         qt::Record record = OnlyRecord();
         EXPECT_EQ(Fill(c.expected, handler_, unassociated_), record.commandLine);
+        EXPECT_EQ(qt::Lower(handler_), qt::Lower(record.module));
         EXPECT_EQ(cwd_, record.directory);
-        EXPECT_EQ(DWORD(STARTF_USESHOWWINDOW), record.startFlags & STARTF_USESHOWWINDOW);
-        EXPECT_EQ(DWORD(SW_SHOW), record.show);
     }
+}
+
+// An unquoted program with a blank in its path: WinExec would have tried "<folder>\Program.exe"
+// first. Its program is the text up to the blank, started by that name only: nothing of that
+// name exists, so nothing starts. An unquoted program without a blank starts, quoted.
+TEST_F(Document, TheFallbackProgramIsNeverSearchedFor)
+{
+    std::string planted = qt::Join(folder_, "Program.exe");
+    qt::InstallRecorder(planted);
+    std::string real = qt::Join(qt::Join(folder_, "Program Files"), "handler.exe");
+    CreateDirectoryA(qt::Join(folder_, "Program Files").c_str(), nullptr);
+    qt::InstallRecorder(real);
+    {
+        qt::ScopedClassDefault command(std::string(HtmlClass) + "\\shell\\open\\command", real + " -x %1");
+        OpenDocument(unassociated_.c_str(), ".htm");
+    }
+    SetClass(std::string(HtmlClass) + "\\shell\\open\\command", handler_ + " control %1");
+    OpenDocument(unassociated_.c_str(), ".htm");
+    qt::Record record = OnlyRecord();
+    EXPECT_EQ(qt::Lower(handler_), qt::Lower(record.module)) << "the planted Program.exe ran";
+    EXPECT_EQ(Quoted(handler_) + " control  " + unassociated_, record.commandLine);
+}
+
+// From Vista on the run is elevated: neither the shell's verb nor a class command that the user
+// may have set runs from it. Without a desktop shell to start it from, nothing opens.
+TEST_F(Document, FromVistaOnWithoutADesktopShellNothingOpens)
+{
+    if (GetShellWindow() != nullptr)
+        GTEST_SKIP() << "this desktop has a shell";
+    SetClass(".qtgood", "QuillonTest.Good");
+    SetClass("QuillonTest.Good\\shell\\open\\command", Quoted(handler_) + " shell \"%1\"");
+    SetClass(std::string(HtmlClass) + "\\shell\\open\\command", Quoted(handler_) + " fallback %1");
+    std::string target = qt::Join(docs_, "readme.qtgood");
+    qt::WriteTextFile(target, "<html></html>");
+    TheRun.IsVistaOrLater = true;
+    for (const std::string& document : {target, unassociated_, std::string("https://example.invalid/")})
+        OpenDocument(document.c_str(), ".htm");
+    TheRun.IsVistaOrLater = false;
+    ExpectNothingStarted("an elevated run without a desktop shell");
 }
 
 TEST_F(Document, TheShellOpensALocalFileInItsFolder)

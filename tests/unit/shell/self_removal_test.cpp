@@ -2,7 +2,9 @@
 // executable (its module handle is given as ModuleInstance), so the batch removes that copy and
 // its folder instead of this test program. While the test holds the copy open, the batch keeps
 // trying, which leaves time to read the batch and to look at how its interpreter was started.
-// The temporary folder is a private one, through TMP and TEMP.
+// On the NT line the batch lives in a folder of its own below the Windows folder's Temp, which
+// tests running side by side share: a test finds its batch by the executable it deletes. The
+// temporary folder, which only the 9x line uses, is a private one, through TMP and TEMP.
 #include <gtest/gtest.h>
 #include <aclapi.h>
 #include <shlobj.h>
@@ -69,6 +71,24 @@ protected:
         module_ = nullptr;
     }
     std::vector<std::string> Batches() { return qt::ListFiles(temp_, "delme*.bat"); }
+    // The batch that deletes the stand-in, found once it is written.
+    std::string WaitForBatch()
+    {
+        std::string batch;
+        qt::WaitUntil([&] { return !(batch = qt::FindSelfRemovalBatch(exe_)).empty(); }, 10000);
+        return batch;
+    }
+    static std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('\\')); }
+    // Gone: the executable, its folder unless keepFolder, and the batch with its own folder.
+    bool AllGone(const std::string& batch, bool keepFolder = false)
+    {
+        return qt::WaitUntil(
+            [&] {
+                return !qt::FileExists(exe_) && (keepFolder || !qt::FolderExists(app_)) &&
+                       !qt::FolderExists(FolderOf(batch));
+            },
+            30000);
+    }
     void SetTemporaryFolder(const std::string& folder)
     {
         tempVariables_.reset();
@@ -114,11 +134,13 @@ TEST_F(SelfRemoval, TheBatchRemovesTheExecutableAndItsEmptyFolderThenItself)
     EXPECT_EQ(app_, std::string(TheRun.InstallDir)) << "the folder loses its trailing backslash";
     EXPECT_EQ(exe_, std::string(TheRun.TargetPath));
     EXPECT_EQ(Lower(SystemFolder()), Lower(CurrentDirectory()));
-    ASSERT_EQ(std::vector<std::string>{"delme1.bat"}, Batches());
-    std::string batch = qt::Join(temp_, "delme1.bat");
+    EXPECT_TRUE(Batches().empty()) << "the NT line's batch is not in the temporary folder";
+    std::string batch = WaitForBatch();
+    ASSERT_FALSE(batch.empty()) << "no batch deletes " << exe_;
+    EXPECT_EQ(Lower(qt::BatchParentFolder()), Lower(FolderOf(FolderOf(batch))));
     EXPECT_EQ(qt::ExpectedSelfRemovalBatch(exe_, SystemFolder(), app_, batch), qt::ReadTextFile(batch));
 
-    qt::ProcessStart interpreter = FindInterpreter("cmd.exe /C \"" + batch + "\"");
+    qt::ProcessStart interpreter = FindInterpreter(qt::ExpectedInterpreterLine(batch));
     ASSERT_TRUE(interpreter.ok) << "no interpreter runs the batch";
     EXPECT_EQ(DWORD(STARTF_USESHOWWINDOW), interpreter.windowFlags & STARTF_USESHOWWINDOW);
     EXPECT_EQ(DWORD(SW_HIDE), interpreter.showWindow);
@@ -130,10 +152,8 @@ TEST_F(SelfRemoval, TheBatchRemovesTheExecutableAndItsEmptyFolderThenItself)
 
     EXPECT_TRUE(qt::FileExists(exe_)) << "deleted while still held";
     Release();
-    EXPECT_TRUE(qt::WaitUntil([&] { return !qt::FileExists(exe_) && !qt::FolderExists(app_) && Batches().empty(); },
-                              30000))
-        << "executable " << qt::FileExists(exe_) << ", folder " << qt::FolderExists(app_) << ", batches "
-        << Batches().size();
+    EXPECT_TRUE(AllGone(batch)) << "executable " << qt::FileExists(exe_) << ", folder " << qt::FolderExists(app_)
+                                << ", batch folder " << qt::FolderExists(FolderOf(batch));
 }
 
 TEST_F(SelfRemoval, AFolderThatStillHoldsAFileSurvives)
@@ -143,32 +163,59 @@ TEST_F(SelfRemoval, AFolderThatStillHoldsAFileSurvives)
     InstallStandIn(qt::Join(folder_, "App"));
     qt::WriteTextFile(qt::Join(app_, "log.txt"), "written later");
     StartSelfRemoval();
+    std::string batch = WaitForBatch();
+    ASSERT_FALSE(batch.empty());
     Release();
-    EXPECT_TRUE(qt::WaitUntil([&] { return !qt::FileExists(exe_) && Batches().empty(); }, 30000));
-    EXPECT_TRUE(qt::FolderExists(app_));
+    EXPECT_TRUE(AllGone(batch, true));
     EXPECT_TRUE(qt::FileExists(qt::Join(app_, "log.txt")));
 }
 
-// A path outside ASCII is written in the OEM code page, in which the interpreter reads it.
-TEST_F(SelfRemoval, APathOutsideAsciiIsWrittenInTheOemCodePage)
+// A path outside ASCII is written in the OEM code page, in which the interpreter reads it, and "%"
+// doubled, which the interpreter would otherwise expand.
+TEST_F(SelfRemoval, APathOutsideAsciiIsWrittenInTheOemCodePageAndPercentDoubled)
 {
     if (!TheRun.IsNT)
         GTEST_SKIP() << "Wine has no command.com for the 9x line";
     if (GetACP() != 1252)
         GTEST_SKIP() << "the test names its folder in code page 1252; this one is " << GetACP();
-    InstallStandIn(qt::Join(folder_, "Caf\xE9 \xFC"));
+    InstallStandIn(qt::Join(folder_, "Caf\xE9 \xFC 5%"));
     StartSelfRemoval();
-    std::string batch = qt::Join(temp_, "delme1.bat");
+    std::string batch = WaitForBatch();
+    ASSERT_FALSE(batch.empty());
     std::string text = qt::ReadTextFile(batch);
     EXPECT_EQ(qt::ExpectedSelfRemovalBatch(exe_, SystemFolder(), app_, batch), text);
     EXPECT_EQ(std::string::npos, text.find('\xE9')) << "written in the ANSI code page";
-    EXPECT_NE(std::string::npos, text.find("Caf\x82 \x81")) << "not in code page 850 or 437";
+    EXPECT_NE(std::string::npos, text.find("Caf\x82 \x81 5%%\\")) << "not in code page 850 or 437, or % single";
     Release();
-    EXPECT_TRUE(qt::WaitUntil([&] { return !qt::FileExists(exe_) && !qt::FolderExists(app_) && Batches().empty(); },
-                              30000));
+    EXPECT_TRUE(AllGone(batch));
 }
 
-// Long paths: five of them near the 259-character limit still make a whole batch.
+// A name that the OEM code page best-fits ("\xE3" has no place in code page 437) would name another
+// folder: no batch is written, and the uninstaller stays.
+TEST_F(SelfRemoval, APathThatDoesNotComeBackFromOemIsNeverWritten)
+{
+    if (!TheRun.IsNT)
+        GTEST_SKIP() << "Wine has no command.com for the 9x line";
+    std::string name = "S\xE3o Tools";
+    std::string back = name;
+    CharToOemA(back.c_str(), &back[0]);
+    OemToCharA(back.c_str(), &back[0]);
+    if (back == name)
+        GTEST_SKIP() << "this OEM code page (" << GetOEMCP() << ") holds the character";
+    InstallStandIn(qt::Join(folder_, name));
+    std::vector<std::string> before = qt::ListFiles(qt::BatchParentFolder(), "delme*");
+    StartSelfRemoval();
+    EXPECT_TRUE(qt::FindSelfRemovalBatch(exe_).empty());
+    Release();
+    Sleep(1000);
+    EXPECT_TRUE(qt::FileExists(exe_));
+    for (const std::string& folder : qt::ListFiles(qt::BatchParentFolder(), "delme*"))
+        if (std::find(before.begin(), before.end(), folder) == before.end())
+            EXPECT_TRUE(qt::FileExists(qt::Join(qt::Join(qt::BatchParentFolder(), folder), "delme.bat")))
+                << "an empty batch folder was left behind: " << folder;
+}
+
+// Long paths: six of them near the 259-character limit still make a whole batch.
 TEST_F(SelfRemoval, LongPathsMakeAWholeBatch)
 {
     if (!TheRun.IsNT)
@@ -177,18 +224,15 @@ TEST_F(SelfRemoval, LongPathsMakeAWholeBatch)
     while (deep.size() < 200)
         deep += "\\long-folder";
     ASSERT_EQ(0, SHCreateDirectoryExA(nullptr, deep.c_str(), nullptr));
-    std::string longTemp = deep + "\\" + std::string(236 - deep.size(), 't');
-    ASSERT_TRUE(CreateDirectoryA(longTemp.c_str(), nullptr)) << longTemp;
-    SetTemporaryFolder(longTemp);
     std::string app = deep + "\\" + std::string(244 - deep.size(), 'a');
     InstallStandIn(app);
 
     StartSelfRemoval();
-    std::string batch = qt::Join(longTemp, "delme1.bat");
-    ASSERT_TRUE(qt::FileExists(batch));
+    std::string batch = WaitForBatch();
+    ASSERT_FALSE(batch.empty());
     EXPECT_EQ(qt::ExpectedSelfRemovalBatch(exe_, SystemFolder(), app_, batch), qt::ReadTextFile(batch));
     Release();
-    EXPECT_TRUE(qt::WaitUntil([&] { return !qt::FileExists(exe_) && !qt::FileExists(batch); }, 30000));
+    EXPECT_TRUE(AllGone(batch));
 }
 
 // On the 9x line the interpreter is command.com from the Windows folder. Wine has none: the batch
@@ -216,66 +260,103 @@ TEST_F(SelfRemoval, OnThe9xLineTheInterpreterIsCommandCom)
     ASSERT_TRUE(recorded);
     std::string batch = qt::Join(temp_, "delme1.bat");
     qt::Record start = qt::ReadRecords(recordFile)[0];
-    EXPECT_EQ("command.com /C \"" + batch + "\"", start.commandLine);
+    EXPECT_EQ("command.com /C \"" + batch + "\"", start.commandLine) << "command.com knows no /D, /V or /S";
     EXPECT_EQ(Lower(commandCom), Lower(start.module));
     EXPECT_EQ(DWORD(STARTF_USESHOWWINDOW), start.startFlags & STARTF_USESHOWWINDOW);
     EXPECT_EQ(DWORD(SW_HIDE), start.show);
     EXPECT_EQ(Lower(WindowsFolder()), Lower(start.directory));
-    EXPECT_EQ(qt::ExpectedSelfRemovalBatch(exe_, WindowsFolder(), app_, batch), qt::ReadTextFile(batch));
+    EXPECT_EQ(qt::ExpectedSelfRemovalBatch(exe_, WindowsFolder(), app_, batch, false), qt::ReadTextFile(batch));
     DeleteFileA(batch.c_str());
 }
 
 // --- Finding and creating the batch file -------------------------------------------------------
 
-TEST_F(SelfRemoval, NamesThatAreTakenArePassedOver)
+// On the NT line a name is passed over whatever holds it in the shared Temp folder, a folder (even
+// one that another user could have made to hold a batch of their own) or a file. Other tests may
+// take names meanwhile: what counts is that the batch's folder is new.
+TEST_F(SelfRemoval, OnTheNtLineTheBatchGetsANewFolderOfItsOwn)
 {
-    qt::WriteTextFile(qt::Join(temp_, "delme1.bat"), "one");
-    qt::WriteTextFile(qt::Join(temp_, "delme2.bat"), "two");
+    if (!TheRun.IsNT)
+        GTEST_SKIP() << "the 9x line keeps the temporary folder";
+    std::string parent = qt::BatchParentFolder();
+    int n = 1;
+    while (GetFileAttributesA(qt::Join(parent, "delme" + std::to_string(n)).c_str()) != INVALID_FILE_ATTRIBUTES)
+        ++n;
+    std::string plantedFile = qt::Join(parent, "delme" + std::to_string(n));
+    std::string plantedFolder = qt::Join(parent, "delme" + std::to_string(n + 1));
+    qt::WriteTextFile(plantedFile, "kept");
+    ASSERT_TRUE(CreateDirectoryA(plantedFolder.c_str(), nullptr));
+    qt::WriteTextFile(qt::Join(plantedFolder, "delme.bat"), "planted");
+    std::vector<std::string> before = qt::ListFiles(parent, "delme*");
+
     char path[PATH_SIZE];
-    HANDLE file = CreateTempBatch(path, "delme%d.bat");
+    HANDLE file = CreateBatchFile(path);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(file, "three", 5, &written, nullptr));
     CloseHandle(file);
-    EXPECT_EQ(qt::Join(temp_, "delme3.bat"), std::string(path));
-    EXPECT_EQ("one", qt::ReadTextFile(qt::Join(temp_, "delme1.bat")));
-    EXPECT_EQ("two", qt::ReadTextFile(qt::Join(temp_, "delme2.bat")));
-    EXPECT_EQ("three", qt::ReadTextFile(path));
+    std::string batch = path;
+    std::string folder = batch.substr(0, batch.rfind('\\'));
+    EXPECT_EQ(Lower(parent), Lower(folder.substr(0, folder.rfind('\\'))));
+    EXPECT_EQ("delme.bat", batch.substr(folder.size() + 1));
+    EXPECT_EQ(before.end(), std::find(before.begin(), before.end(), folder.substr(parent.size() + 1)))
+        << "an existing folder was used: " << folder;
+    EXPECT_EQ("kept", qt::ReadTextFile(plantedFile));
+    EXPECT_EQ("planted", qt::ReadTextFile(qt::Join(plantedFolder, "delme.bat")));
+    DeleteFileA(path);
+    RemoveDirectoryA(folder.c_str());
+    DeleteFileA(plantedFile.c_str());
+    DeleteFileA(qt::Join(plantedFolder, "delme.bat").c_str());
+    RemoveDirectoryA(plantedFolder.c_str());
 }
 
-// A name is passed over whatever holds it: a folder, or a file that cannot even be read.
-TEST_F(SelfRemoval, ANameHeldByAFolderOrAnUnreadableFileIsNeverReused)
+// The 9x line's batch is a new file in the temporary folder; the NT line's tests of the name rule
+// on it run here as on the 9x line.
+class NineXBatchFile : public SelfRemoval {
+protected:
+    void SetUp() override
+    {
+        SelfRemoval::SetUp();
+        TheRun.IsNT = false;
+    }
+};
+
+// A name is passed over whatever holds it: a file, a folder, or a file that cannot even be read.
+TEST_F(NineXBatchFile, NamesThatAreTakenArePassedOver)
 {
-    ASSERT_TRUE(CreateDirectoryA(qt::Join(temp_, "delme1.bat").c_str(), nullptr));
-    std::string locked = qt::Join(temp_, "delme2.bat");
+    qt::WriteTextFile(qt::Join(temp_, "delme1.bat"), "one");
+    ASSERT_TRUE(CreateDirectoryA(qt::Join(temp_, "delme2.bat").c_str(), nullptr));
+    std::string locked = qt::Join(temp_, "delme3.bat");
     qt::WriteTextFile(locked, "kept");
     HANDLE lock = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, lock);
     char path[PATH_SIZE];
-    HANDLE file = CreateTempBatch(path, "delme%d.bat");
+    HANDLE file = CreateBatchFile(path);
     CloseHandle(lock);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, "four", 4, &written, nullptr));
     CloseHandle(file);
-    EXPECT_EQ(qt::Join(temp_, "delme3.bat"), std::string(path));
+    EXPECT_EQ(qt::Join(temp_, "delme4.bat"), std::string(path));
+    EXPECT_EQ("one", qt::ReadTextFile(qt::Join(temp_, "delme1.bat")));
     EXPECT_EQ("kept", qt::ReadTextFile(locked));
+    EXPECT_EQ("four", qt::ReadTextFile(path));
 }
 
-TEST_F(SelfRemoval, WithAllNamesUpTo998TakenThereIsNoBatch)
+TEST_F(NineXBatchFile, WithAllNamesUpTo998TakenThereIsNoBatch)
 {
     for (int n = 1; n <= 998; ++n)
         qt::WriteTextFile(qt::Join(temp_, "delme" + std::to_string(n) + ".bat"), "");
     char path[PATH_SIZE];
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateTempBatch(path, "delme%d.bat"));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateBatchFile(path));
     EXPECT_FALSE(qt::FileExists(qt::Join(temp_, "delme999.bat")));
     EXPECT_EQ(998u, Batches().size());
 }
 
-TEST_F(SelfRemoval, ATemporaryFolderTooLongForTheNameGivesNoBatch)
+TEST_F(NineXBatchFile, ATemporaryFolderTooLongForTheNameGivesNoBatch)
 {
     std::string longTemp = temp_ + "\\" + std::string(259 - 10 - temp_.size() - 1, 'n');
     SetTemporaryFolder(longTemp);
     char path[PATH_SIZE];
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateTempBatch(path, "delme%d.bat")) << "the full name has 260 characters";
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateBatchFile(path)) << "the full name has 260 characters";
     EXPECT_TRUE(qt::ListFiles(temp_, "*").size() == 2u) << "only . and .. are there";
 }
 
@@ -424,22 +505,28 @@ bool FileSystemKeepsAccessLists(const std::string& folder)
     return kept;
 }
 
-TEST_F(SelfRemoval, OnTheNtLineTheBatchFileCarriesThatAccessList)
+TEST_F(SelfRemoval, OnTheNtLineTheBatchAndItsFolderCarryThatAccessList)
 {
     if (!TheRun.IsNT)
         GTEST_SKIP() << "the 9x line has no access lists";
     if (!FileSystemKeepsAccessLists(temp_))
         GTEST_SKIP() << "this file system does not keep the access lists of its files";
     char path[PATH_SIZE];
-    HANDLE file = CreateTempBatch(path, "delme%d.bat");
+    HANDLE file = CreateBatchFile(path);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     CloseHandle(file);
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    PACL acl = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, GetNamedSecurityInfoA(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                                   &acl, nullptr, &descriptor));
-    ExpectAdministratorsOnlyWrite(Summarize(descriptor));
-    LocalFree(descriptor);
+    std::string folder = std::string(path).substr(0, std::string(path).rfind('\\'));
+    for (const std::string& object : {std::string(path), folder}) {
+        SCOPED_TRACE(object);
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        PACL acl = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, GetNamedSecurityInfoA(object.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                                       nullptr, nullptr, &acl, nullptr, &descriptor));
+        ExpectAdministratorsOnlyWrite(Summarize(descriptor));
+        LocalFree(descriptor);
+    }
+    DeleteFileA(path);
+    RemoveDirectoryA(folder.c_str());
 }
 
 } // namespace
