@@ -1,6 +1,7 @@
 // The protected-folder test against the folders Wine reports, at every platform level: each row's
-// folder with and without a trailing backslash and in any letter case, subfolders, short paths,
-// the caller's buffer, the all-users rows by line, and the registry values as stored.
+// folder with and without a trailing backslash and in any letter case, other spellings that
+// Windows resolves to it, subfolders, short paths, the caller's buffer, the all-users rows by line,
+// and the registry values as stored.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -49,6 +50,8 @@ std::vector<Row> ProtectedRows()
         {CSIDL_APPDATA, "AppData", false},
         {CSIDL_COMMON_APPDATA, "CommonAppData", false},
         {CSIDL_COMMON_DOCUMENTS, "CommonDocuments", false},
+        {CSIDL_PROFILE, "Profile", false},
+        {CSIDL_PERSONAL, "Documents", false},
     };
     for (const auto& row : shell) {
         std::string folder = ShellFolder(row.csidl);
@@ -56,7 +59,12 @@ std::vector<Row> ProtectedRows()
         rows.push_back({row.name, Stripped(folder), row.ntOnly});
         if (row.csidl == CSIDL_APPDATA || row.csidl == CSIDL_COMMON_APPDATA)
             rows.push_back({std::string(row.name) + " Quick Launch", Stripped(folder) + QuickLaunch, false});
+        if (row.csidl == CSIDL_PROFILE)
+            rows.push_back({"Users", folder.substr(0, folder.rfind('\\')), false});
     }
+    char wow64[MAX_PATH];
+    EXPECT_NE(0u, GetSystemWow64DirectoryA(wow64, MAX_PATH)) << "this test needs a 64-bit prefix";
+    rows.push_back({"SysWOW64", wow64, false});
     std::string value;
     EXPECT_TRUE(CurrentVersionValue("ProgramFilesDir", &value));
     rows.push_back({"ProgramFilesDir", value, false});
@@ -99,6 +107,50 @@ TEST_F(ProtectedFolders, ASubfolderOfAnyRowIsNotProtected)
     }
     EXPECT_FALSE(Protected(Stripped(WindowsFolder()) + "\\Temp"));
     EXPECT_FALSE(Protected("C:\\quillon-tests"));
+}
+
+// Every spelling Windows resolves to a protected folder is that folder: forward slashes, "." and
+// "..", trailing dots and spaces, 8.3 names, relative paths; paths that reach the object namespace
+// unresolved cannot be compared and count as protected.
+TEST_F(ProtectedFolders, OtherSpellingsOfAProtectedFolderAreProtected)
+{
+    std::string windows = Stripped(WindowsFolder());
+    std::string leaf = windows.substr(windows.rfind('\\') + 1);
+    std::string slashed = windows;
+    for (char& c : slashed)
+        c = c == '\\' ? '/' : c;
+    char shortDocuments[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameA(ShellFolder(CSIDL_PERSONAL).c_str(), shortDocuments, MAX_PATH));
+    ASSERT_NE(std::string::npos, std::string(shortDocuments).find('~')) << "Wine gives Documents an 8.3 name";
+    for (const std::string& path :
+         {slashed, slashed + "/", windows + "\\.", windows + "\\" + leaf + "\\..", windows + "\\..\\" + leaf,
+          windows + ".", windows + " ", windows + ". .", windows + ".\\", "\\\\?\\" + windows, "\\\\.\\" + windows,
+          "\\??\\" + windows, std::string(shortDocuments), windows.substr(0, 2) + "\\.", windows + "\\..\\.."})
+        EXPECT_TRUE(Protected(path)) << path;
+
+    char current[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryA(MAX_PATH, current));
+    ASSERT_TRUE(SetCurrentDirectoryA(SystemFolder().c_str()));
+    bool relative = Protected("..\\..\\" + leaf);
+    bool relativeSub = Protected("..\\quillon-sub");
+    SetCurrentDirectoryA(current);
+    EXPECT_TRUE(relative);
+    EXPECT_FALSE(relativeSub);
+
+    // A missing folder is compared in its full form, and its subfolders stay removable.
+    EXPECT_FALSE(Protected(windows + "\\quillon-missing."));
+    EXPECT_FALSE(Protected(windows + "\\quillon-missing\\..\\quillon-other"));
+}
+
+// The 64-bit Program Files and Common Files, which Wine does not name; real Windows stores them
+// beside ProgramFilesDir.
+TEST_F(ProtectedFolders, The64BitProgramFilesValuesAreProtected)
+{
+    CurrentVersionValueChange program("ProgramW6432Dir", "C:\\Quillon Program Files");
+    CurrentVersionValueChange common("CommonW6432Dir", "C:\\Quillon Program Files\\Common Files");
+    EXPECT_TRUE(Protected("c:\\quillon program files"));
+    EXPECT_TRUE(Protected("C:\\Quillon Program Files\\Common Files\\"));
+    EXPECT_FALSE(Protected("C:\\Quillon Program Files\\Vendor"));
 }
 
 TEST_F(ProtectedFolders, PathsShorterThanFourCharactersAreProtected)
