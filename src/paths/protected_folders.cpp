@@ -2,7 +2,7 @@
 // every call: a folder is protected when its path equals (ignoring letter case) a drive root, the
 // Windows, System or SysWOW64 folder, one of the shell's desktop, font, start menu, program,
 // profile and document folders, the folder that holds the profiles, a Quick Launch folder, or the
-// Program Files and Common Files folders (of both views) as the registry stores them. Only
+// Program Files and Common Files folders (of both registry views) as the registry stores them. Only
 // equality counts: a subfolder of a protected folder may go.
 //
 // The path is brought to the form Windows itself resolves before it is compared: full (no ".",
@@ -47,14 +47,10 @@ static const BYTE ProtectedRows[] = {
     PROTECT_WOW64_FOLDER,
 };
 
-// Program Files and Common Files as the registry stores them; on 64-bit Windows the W6432 values
-// name the 64-bit ones, which a 32-bit program's own values do not.
-static const char* const ProtectedValues[] = {
-    PROGRAM_FILES_VALUE,
-    COMMON_FILES_VALUE,
-    "ProgramW6432Dir",
-    "CommonW6432Dir",
-};
+// Program Files and Common Files are read in the program's own registry view, then in each of the
+// two views of 64-bit Windows: a 32-bit program's own values name only the 32-bit folders, and a
+// 64-bit program's only the 64-bit ones. Other Windows ignores the view flags or refuses them.
+static const WORD ProgramFilesViews[] = {0, KEY_WOW64_64KEY, KEY_WOW64_32KEY};
 
 typedef UINT(WINAPI* GetPathProc)(char*, UINT);
 typedef DWORD(WINAPI* GetLongPathProc)(const char*, char*, DWORD);
@@ -100,11 +96,19 @@ static bool MatchesProtectedFolder(const char* path)
     }
     // The registry values, compared as stored: a value kept with a trailing backslash does not
     // match.
-    for (const char* name : ProtectedValues) {
-        if (ReadCurrentVersionPath(name, folder) > 0 && TextEqualsNoCase(path, folder))
-            return true;
+    bool matched = false;
+    for (WORD view : ProgramFilesViews) {
+        HKEY key = OpenCurrentVersionKey(view);
+        if (key == nullptr)
+            continue;
+        for (const char* name = PROGRAM_FILES_VALUE;; name = COMMON_FILES_VALUE) {
+            matched |= ReadPathValue(key, name, folder) && TextEqualsNoCase(path, folder);
+            if (name == COMMON_FILES_VALUE)
+                break;
+        }
+        RegCloseKey(key);
     }
-    return false;
+    return matched;
 }
 
 bool IsProtectedFolder(const char* path)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "folders_expected.h"
+#include "win_test.h"
 #include "paths/path_helpers.h"
 #include "paths/protected_folders.h"
 #include "run/driver.h"
@@ -142,15 +143,23 @@ TEST_F(ProtectedFolders, OtherSpellingsOfAProtectedFolderAreProtected)
     EXPECT_FALSE(Protected(windows + "\\quillon-missing\\..\\quillon-other"));
 }
 
-// The 64-bit Program Files and Common Files, which Wine does not name; real Windows stores them
-// beside ProgramFilesDir.
-TEST_F(ProtectedFolders, The64BitProgramFilesValuesAreProtected)
+// The other registry view's Program Files and Common Files: for a 32-bit program the 64-bit ones,
+// for a 64-bit program the 32-bit ones.
+TEST_F(ProtectedFolders, TheOtherViewsProgramFilesAreProtected)
 {
-    CurrentVersionValueChange program("ProgramW6432Dir", "C:\\Quillon Program Files");
-    CurrentVersionValueChange common("CommonW6432Dir", "C:\\Quillon Program Files\\Common Files");
-    EXPECT_TRUE(Protected("c:\\quillon program files"));
-    EXPECT_TRUE(Protected("C:\\Quillon Program Files\\Common Files\\"));
-    EXPECT_FALSE(Protected("C:\\Quillon Program Files\\Vendor"));
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, CurrentVersionKey, 0, KEY_READ | qt::OtherRegistryView, &key));
+    for (const char* name : {"ProgramFilesDir", "CommonFilesDir"}) {
+        char folder[MAX_PATH] = "";
+        DWORD size = sizeof folder - 1;
+        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(folder), &size));
+        std::string own;
+        ASSERT_TRUE(CurrentVersionValue(name, &own));
+        ASSERT_NE(Lower(own), Lower(folder)) << "the views name different folders";
+        EXPECT_TRUE(Protected(folder)) << folder;
+        EXPECT_FALSE(Protected(std::string(folder) + "\\Vendor")) << folder;
+    }
+    RegCloseKey(key);
 }
 
 TEST_F(ProtectedFolders, PathsShorterThanFourCharactersAreProtected)
