@@ -127,7 +127,8 @@ bool IsProtectedFolder(const char* path)
     if (getLongPath != nullptr) {
         DWORD length = getLongPath(full, full, PATH_SIZE);
         DWORD error = GetLastError();
-        if (!PathLengthFits(length) && (length != 0 || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)))
+        bool missing = length == 0 && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
+        if (!PathLengthFits(length) && !missing)
             return true;
     }
     StripTrailingBackslash(full);

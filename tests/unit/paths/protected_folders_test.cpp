@@ -148,7 +148,8 @@ TEST_F(ProtectedFolders, OtherSpellingsOfAProtectedFolderAreProtected)
 TEST_F(ProtectedFolders, TheOtherViewsProgramFilesAreProtected)
 {
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, CurrentVersionKey, 0, KEY_READ | qt::OtherRegistryView, &key));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, CurrentVersionKey, 0, KEY_READ | qt::OtherRegistryView, &key));
     for (const char* name : {"ProgramFilesDir", "CommonFilesDir"}) {
         char folder[MAX_PATH] = "";
         DWORD size = sizeof folder - 1;
