@@ -65,10 +65,10 @@ bool GetFolderPath(char* path, int folder)
 const char PROGRAM_FILES_VALUE[] = "ProgramFilesDir";
 const char COMMON_FILES_VALUE[] = "CommonFilesDir";
 
-HKEY OpenCurrentVersionKey()
+HKEY OpenCurrentVersionKey(REGSAM view)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ, &key) !=
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ | view, &key) !=
         ERROR_SUCCESS)
         return nullptr;
     return key;

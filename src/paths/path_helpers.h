@@ -29,10 +29,11 @@ enum {
 // had or does not fit.
 bool GetFolderPath(char* path, int folder);
 
-// The key under HKEY_LOCAL_MACHINE that names Program Files and Common Files, opened for reading;
-// null when it cannot be opened. The caller closes it. The two values' names are shared here so
-// that the stub holds each text once.
-HKEY OpenCurrentVersionKey();
+// The key under HKEY_LOCAL_MACHINE that names Program Files and Common Files, opened for reading
+// in the program's own registry view or the one a KEY_WOW64_* flag names; null when it cannot be
+// opened. The caller closes it. The two values' names are shared here so that the stub holds each
+// text once.
+HKEY OpenCurrentVersionKey(REGSAM view = 0);
 extern const char PROGRAM_FILES_VALUE[];
 extern const char COMMON_FILES_VALUE[];
 // Reads a text value of at most 259 characters into path (260 bytes), always NUL-terminated. False

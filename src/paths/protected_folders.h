@@ -1,6 +1,8 @@
 // The test for folders that no uninstall may ever remove: drive roots, the Windows and System
-// folders, the shell's desktop, start menu and similar folders, Program Files and Common Files.
+// folders, the shell's desktop, start menu, profile and similar folders, Program Files and Common
+// Files.
 #pragma once
 
-// path must be writable: a trailing backslash is taken off for the test and put back.
-bool IsProtectedFolder(char* path);
+// True when the folder at path must stay. path is taken as Windows resolves it; what cannot be
+// resolved counts as protected, unless the folder is missing.
+bool IsProtectedFolder(const char* path);

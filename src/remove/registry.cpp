@@ -3,9 +3,14 @@
 //
 // The key text carries a small syntax: two backslashes before a name make a value entry (an empty
 // name is the key's default value), and under HKEY_LOCAL_MACHINE a leading "Software64" means
-// Software in the 64-bit view, which a 32-bit program reaches only with KEY_WOW64_64KEY and, to
-// delete a key there, RegDeleteKeyExA. Texts that would name a whole root key (Software, System,
-// nothing at all) are refused in any spelling. Failures are silent; every entry is tried.
+// Software in the 64-bit view, which a 32-bit program reaches only with KEY_WOW64_64KEY. Texts
+// that would name a whole root key, or a key that holds other vendors' or the system's keys, are
+// refused in any spelling. Failures are silent; every entry is tried.
+//
+// A key tree is walked without following symbolic links: each key is opened as itself
+// (REG_OPTION_OPEN_LINK) and deleted through its own handle (NtDeleteKey), so that a link placed in
+// the tree, or a listed key that is a link, goes as a link and its target stays. Deleting by name
+// through the parent would follow the link and remove the target instead.
 #include "registry.h"
 
 #include "pass_helpers.h"
@@ -13,31 +18,34 @@
 #include "../data/run_context.h"
 #include "../data/text.h"
 
-// The root names below are string literals, not named arrays: the compiler aligns an array to four
-// bytes, a literal packs with the others.
-static const char* const Software64Prefix = "Software64";
 enum { REGISTRY_NAME_SIZE = 1024 };
 
-LONG DeleteKeyTree(HKEY parent, const char* path, REGSAM view, RegDeleteKeyExProc deleteKeyEx)
+// Keys no entry may remove whole, under any root: the roots themselves (the empty text too) and the
+// keys that hold the 32-bit view, the file classes, the system's own software and the services.
+// One packed list, closed by the empty name, which is tested as well.
+static const char RefusedKeys[] = "Software\0System\0Software\\Wow6432Node\0Software\\Classes\0"
+                                  "Software\\Microsoft\0System\\CurrentControlSet\0";
+
+LONG DeleteKeyTree(HKEY parent, const char* path, REGSAM view, DeleteKeyByHandleProc deleteKey)
 {
     if (path == nullptr || path[0] == '\0')
         return ERROR_BADKEY;
     HKEY key;
-    LONG result = RegOpenKeyExA(parent, path, 0, DELETE | KEY_ENUMERATE_SUB_KEYS | view, &key);
+    LONG result = RegOpenKeyExA(parent, path, REG_OPTION_OPEN_LINK, DELETE | KEY_ENUMERATE_SUB_KEYS | view, &key);
     if (result != ERROR_SUCCESS)
         return result;
     char name[REGISTRY_NAME_SIZE];
     for (;;) {
-        // Always index 0: each sub-key removed no longer counts.
+        // Always index 0: each sub-key removed no longer counts. A link has no sub-keys of its own.
         result = RegEnumKeyA(key, 0, name, REGISTRY_NAME_SIZE);
         if (result == ERROR_NO_MORE_ITEMS) {
-            result = deleteKeyEx != nullptr ? deleteKeyEx(parent, path, view, 0) : RegDeleteKeyA(parent, path);
+            result = deleteKey(key); // the key as opened, in its view; a link, not its target
             break;
         }
         if (result != ERROR_SUCCESS)
             break;
         // The first sub-key that cannot go ends the removal of this whole tree.
-        result = DeleteKeyTree(key, name, view, deleteKeyEx);
+        result = DeleteKeyTree(key, name, view, deleteKey);
         if (result != ERROR_SUCCESS)
             break;
     }
@@ -45,35 +53,54 @@ LONG DeleteKeyTree(HKEY parent, const char* path, REGSAM view, RegDeleteKeyExPro
     return result;
 }
 
-LONG DeleteKeyTreeInView(HKEY root, const char* path, bool view64)
+LONG DeleteKeyTreeInView(HKEY root, const char* path, REGSAM view)
 {
-    REGSAM view = 0;
-    RegDeleteKeyExProc deleteKeyEx = nullptr;
-    if (view64) {
-        view = KEY_WOW64_64KEY;
-        // advapi32 is one of our imports, so it is already loaded from the system folder: take
-        // that module instead of searching for one. Without RegDeleteKeyExA each key is deleted
-        // with RegDeleteKeyA through its parent, which was opened in the 64-bit view.
-        deleteKeyEx = reinterpret_cast<RegDeleteKeyExProc>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("advapi32.dll"), "RegDeleteKeyExA")));
+    // ntdll is mapped into every process of the NT line, so no library is loaded or searched for.
+    DeleteKeyByHandleProc deleteKey = reinterpret_cast<DeleteKeyByHandleProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+    if (deleteKey == nullptr)
+        return ERROR_PROC_NOT_FOUND;
+    return DeleteKeyTree(root, path, view, deleteKey);
+}
+
+// True when key names the key name: letter case aside, each run of backslashes in key counts as
+// one separator, as the registry reads it, and those at its end count not at all.
+static bool KeyTextNames(const char* key, const char* name)
+{
+    for (;; ++name) {
+        char c = *key++;
+        if (c == '\\') {
+            while (*key == '\\')
+                ++key;
+            if (*key == '\0')
+                c = '\0';
+        }
+        if (FoldCase(c) != FoldCase(*name))
+            return false;
+        if (c == '\0')
+            return true;
     }
-    return DeleteKeyTree(root, path, view, deleteKeyEx);
 }
 
-// True when the first length characters of key are the root name, in any letter case.
-template <DWORD N> static bool IsRootName(const char* key, DWORD length, const char (&name)[N])
+// True for a key text no entry may remove: one of RefusedKeys, or below HKEY_USERS a key of one
+// part (.DEFAULT or a user's SID, each a whole user's registry).
+static bool IsRefusedKey(DWORD root, const char* key)
 {
-    return length == N - 1 && TextStartsWithNoCase(key, name);
-}
-
-// True for a key text that names a whole root key or nothing: empty, Software or System, in any
-// letter case and with any number of trailing backslashes.
-static bool NamesWholeRoot(const char* key)
-{
-    DWORD length = TextLength(key);
-    while (length != 0 && key[length - 1] == '\\')
-        --length;
-    return length == 0 || IsRootName(key, length, "Software") || IsRootName(key, length, "System");
+    if (root == ROOT_USERS) {
+        const char* separator = FindChar(key, '\\');
+        if (separator == nullptr)
+            return true;
+        while (*separator == '\\')
+            ++separator;
+        if (*separator == '\0')
+            return true;
+    }
+    for (const char* name = RefusedKeys;; name += TextLength(name) + 1) {
+        if (KeyTextNames(key, name))
+            return true;
+        if (name[0] == '\0')
+            return false;
+    }
 }
 
 // Out of line: inlined into the driver, the pass's locals would live in the driver's large frame,
@@ -87,14 +114,14 @@ __attribute__((noinline)) void RemoveRegistryEntries()
         HKEY root = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(entry->Root));
         REGSAM view = 0;
         // "Software64..." under HKLM: drop the "64" for good; the NT line takes the 64-bit view.
-        if (entry->Root == ROOT_LOCAL_MACHINE && TextStartsWithNoCase(key, Software64Prefix)) {
+        if (entry->Root == ROOT_LOCAL_MACHINE && TextStartsWithNoCase(key, "Software64")) {
             for (char* at = key + 8; (at[0] = at[2]) != '\0'; ++at) {
             }
             if (TheRun.IsNT)
                 view = KEY_WOW64_64KEY;
         }
         // Tested after the mapping, so that "Software64" alone is refused as "Software" is.
-        if (!NamesWholeRoot(key)) {
+        if (!IsRefusedKey(entry->Root, key)) {
             char* lastBackslash = FindLastChar(key, '\\');
             if (lastBackslash != nullptr && lastBackslash != key && lastBackslash[-1] == '\\') {
                 // A value entry: the key ends at the first of the two backslashes.
@@ -104,7 +131,7 @@ __attribute__((noinline)) void RemoveRegistryEntries()
                 continue; // values do not move the bar; the next key entry catches it up
             }
             if (TheRun.IsNT)
-                DeleteKeyTreeInView(root, key, view != 0);
+                DeleteKeyTreeInView(root, key, view);
             else
                 RegDeleteKeyA(root, key); // removes the whole tree on the 9x line
         }

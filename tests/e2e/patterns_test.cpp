@@ -104,6 +104,43 @@ TEST(Patterns, AProtectedFolderInsideTheTreeIsLeftWhole)
         qt::RemoveTree(explorer);
 }
 
+// Other spellings of protected folders, each of which Windows resolves to the folder itself: none
+// of their files goes, nor a sub-folder's.
+TEST(Patterns, NoSpellingOfAProtectedFolderLetsItsFilesGo)
+{
+    char buffer[MAX_PATH] = "";
+    ASSERT_NE(0u, GetWindowsDirectoryA(buffer, sizeof buffer));
+    std::string windows = buffer;
+    std::string slashed = windows;
+    for (char& c : slashed)
+        c = c == '\\' ? '/' : c;
+    ASSERT_NE(0u, GetSystemWow64DirectoryA(buffer, sizeof buffer));
+    std::string wow64 = buffer;
+    ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, buffer));
+    std::string programFiles = buffer;
+    ASSERT_NE(0u, GetShortPathNameA(programFiles.c_str(), buffer, sizeof buffer));
+    std::string shortProgramFiles = buffer;
+    ASSERT_NE(programFiles, shortProgramFiles) << "Wine gives Program Files an 8.3 name";
+
+    std::vector<std::string> markers = {Join(windows, "quillon-marker.qlog"), Join(wow64, "quillon-marker.qlog"),
+                                        Join(programFiles, "quillon-marker.qlog")};
+    qt::RemoveTree(Join(windows, "quillon-sub"));
+    ASSERT_TRUE(CreateDirectoryA(Join(windows, "quillon-sub").c_str(), nullptr));
+    markers.push_back(Join(windows, "quillon-sub\\quillon-marker.qlog"));
+    for (const std::string& marker : markers)
+        WriteTextFile(marker, "x");
+
+    qt::Installation app = qt::MakeInstallation("patterns-spellings");
+    RunPatterns(app, {"#Windows#\\.\\*.qlog", slashed + "\\*.qlog", "#System#\\..\\*.qlog", windows + ".\\*.qlog",
+                      windows + " \\*.qlog", windows + "\\quillon-sub\\..\\*.qlog", "\\\\?\\" + windows + "\\*.qlog",
+                      "#Windows#\\SysWOW64\\.\\*.qlog", shortProgramFiles + "\\*.qlog"});
+    for (const std::string& marker : markers) {
+        EXPECT_TRUE(FileExists(marker)) << marker;
+        DeleteFileA(marker.c_str());
+    }
+    RemoveDirectoryA(Join(windows, "quillon-sub").c_str());
+}
+
 TEST(Patterns, AMissingFolderIsPassedOverAndTheNextPatternRuns)
 {
     qt::Installation app = qt::MakeInstallation("patterns-missing");

@@ -88,6 +88,61 @@ TEST_F(Registry, ASubKeyThatCannotGoStopsItsEntryAndTheNextEntryRuns)
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, Under("Next")));
 }
 
+// HKLM\Software\QTest\Link, a link to HKLM\Software\QVictim: the entry for QTest takes QTest and
+// the link, never the victim's keys and values. The same in the 64-bit view, and from HKCU, where
+// the user can make links.
+class RegistryLinks : public ::testing::Test {
+protected:
+    void SetUp() override { Clean(); }
+    void TearDown() override { Clean(); }
+    // Links first: the clean-up's own removal would follow them.
+    static void Clean()
+    {
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+            qt::DeleteRegistryLink(HKEY_LOCAL_MACHINE, "Software\\QTest\\Link", view);
+            qt::DeleteRegistryLink(HKEY_LOCAL_MACHINE, "Software\\QTestListed", view);
+            DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\QTest", view);
+            DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\QVictim", view);
+        }
+        qt::DeleteRegistryLink(HKEY_CURRENT_USER, "Software\\QTest\\Link");
+        DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\QTest");
+    }
+};
+
+TEST_F(RegistryLinks, ALinkInAListedKeyGoesAsALinkAndItsTargetStays)
+{
+    // The victim by its native name, which has no view: the 64-bit key.
+    const char target[] = "\\Registry\\Machine\\Software\\QVictim";
+    CreateKey(HKEY_LOCAL_MACHINE, "Software\\QVictim\\Sub\\Deeper", KEY_WOW64_64KEY);
+    SetRegistryString(HKEY_LOCAL_MACHINE, "Software\\QVictim", "kept", "1", KEY_WOW64_64KEY);
+    // QTest in the uninstaller's own view and in the 64-bit one (the same one for x64).
+    std::vector<REGSAM> views = {qt::OwnRegistryView};
+    if (!qt::FlavourIsX64)
+        views.push_back(KEY_WOW64_64KEY);
+    for (REGSAM view : views) {
+        CreateKey(HKEY_LOCAL_MACHINE, "Software\\QTest\\Plain", view);
+        qt::CreateRegistryLink(HKEY_LOCAL_MACHINE, "Software\\QTest\\Link", target, view);
+    }
+    qt::CreateRegistryLink(HKEY_LOCAL_MACHINE, "Software\\QTestListed", target, KEY_WOW64_64KEY);
+    CreateKey(HKEY_CURRENT_USER, "Software\\QTest\\Plain");
+    qt::CreateRegistryLink(HKEY_CURRENT_USER, "Software\\QTest\\Link", target);
+    ASSERT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\QTest\\Link\\Sub")) << "the link leads to the victim";
+
+    RunEntries("registry-links", {{ROOT_LOCAL_MACHINE, "Software\\QTest"},
+                                  {ROOT_LOCAL_MACHINE, "Software64\\QTest"},
+                                  {ROOT_LOCAL_MACHINE, "Software64\\QTestListed"},
+                                  {ROOT_CURRENT_USER, "Software\\QTest"}});
+    EXPECT_TRUE(RegistryValueExists(HKEY_LOCAL_MACHINE, "Software\\QVictim\\Sub\\Deeper", "marker", KEY_WOW64_64KEY));
+    EXPECT_TRUE(RegistryValueExists(HKEY_LOCAL_MACHINE, "Software\\QVictim", "kept", KEY_WOW64_64KEY));
+    for (REGSAM view : views)
+        EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\QTest", view)) << "view " << view;
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\QTest"));
+    HKEY link;
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\QTestListed", REG_OPTION_OPEN_LINK,
+                                           KEY_READ | KEY_WOW64_64KEY, &link))
+        << "the listed link went itself";
+}
+
 TEST_F(Registry, ValueEntriesRemoveOneValueOrTheDefaultValue)
 {
     SetRegistryString(HKEY_CURRENT_USER, Under("Values"), "Level", "3");

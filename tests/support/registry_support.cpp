@@ -44,4 +44,29 @@ void AllowDelete(HKEY root, const std::string& path)
     RegCloseKey(key);
 }
 
+void CreateRegistryLink(HKEY root, const std::string& path, const std::string& target, REGSAM view)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                             KEY_ALL_ACCESS | KEY_CREATE_LINK | view, nullptr, &key, nullptr))
+        << path;
+    // The link's target is a Unicode text without its terminating NUL.
+    std::wstring wide(target.begin(), target.end());
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
+                                            reinterpret_cast<const BYTE*>(wide.data()), DWORD(wide.size() * 2)));
+    RegCloseKey(key);
+}
+
+void DeleteRegistryLink(HKEY root, const std::string& path, REGSAM view)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), REG_OPTION_OPEN_LINK, DELETE | view, &key) != ERROR_SUCCESS)
+        return;
+    typedef LONG(NTAPI * DeleteKeyProc)(HANDLE);
+    auto deleteKey = reinterpret_cast<DeleteKeyProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+    EXPECT_EQ(0, deleteKey(key)) << path;
+    RegCloseKey(key);
+}
+
 }  // namespace qt

@@ -1,6 +1,7 @@
 // The protected-folder test against the folders Wine reports, at every platform level: each row's
-// folder with and without a trailing backslash and in any letter case, subfolders, short paths,
-// the caller's buffer, the all-users rows by line, and the registry values as stored.
+// folder with and without a trailing backslash and in any letter case, other spellings that
+// Windows resolves to it, subfolders, short paths, the caller's buffer, the all-users rows by line,
+// and the registry values as stored.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "folders_expected.h"
+#include "win_test.h"
 #include "paths/path_helpers.h"
 #include "paths/protected_folders.h"
 #include "run/driver.h"
@@ -49,6 +51,8 @@ std::vector<Row> ProtectedRows()
         {CSIDL_APPDATA, "AppData", false},
         {CSIDL_COMMON_APPDATA, "CommonAppData", false},
         {CSIDL_COMMON_DOCUMENTS, "CommonDocuments", false},
+        {CSIDL_PROFILE, "Profile", false},
+        {CSIDL_PERSONAL, "Documents", false},
     };
     for (const auto& row : shell) {
         std::string folder = ShellFolder(row.csidl);
@@ -56,7 +60,12 @@ std::vector<Row> ProtectedRows()
         rows.push_back({row.name, Stripped(folder), row.ntOnly});
         if (row.csidl == CSIDL_APPDATA || row.csidl == CSIDL_COMMON_APPDATA)
             rows.push_back({std::string(row.name) + " Quick Launch", Stripped(folder) + QuickLaunch, false});
+        if (row.csidl == CSIDL_PROFILE)
+            rows.push_back({"Users", folder.substr(0, folder.rfind('\\')), false});
     }
+    char wow64[MAX_PATH];
+    EXPECT_NE(0u, GetSystemWow64DirectoryA(wow64, MAX_PATH)) << "this test needs a 64-bit prefix";
+    rows.push_back({"SysWOW64", wow64, false});
     std::string value;
     EXPECT_TRUE(CurrentVersionValue("ProgramFilesDir", &value));
     rows.push_back({"ProgramFilesDir", value, false});
@@ -99,6 +108,59 @@ TEST_F(ProtectedFolders, ASubfolderOfAnyRowIsNotProtected)
     }
     EXPECT_FALSE(Protected(Stripped(WindowsFolder()) + "\\Temp"));
     EXPECT_FALSE(Protected("C:\\quillon-tests"));
+}
+
+// Every spelling Windows resolves to a protected folder is that folder: forward slashes, "." and
+// "..", trailing dots and spaces, 8.3 names, relative paths; paths that reach the object namespace
+// unresolved cannot be compared and count as protected.
+TEST_F(ProtectedFolders, OtherSpellingsOfAProtectedFolderAreProtected)
+{
+    std::string windows = Stripped(WindowsFolder());
+    std::string leaf = windows.substr(windows.rfind('\\') + 1);
+    std::string slashed = windows;
+    for (char& c : slashed)
+        c = c == '\\' ? '/' : c;
+    char shortDocuments[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameA(ShellFolder(CSIDL_PERSONAL).c_str(), shortDocuments, MAX_PATH));
+    ASSERT_NE(std::string::npos, std::string(shortDocuments).find('~')) << "Wine gives Documents an 8.3 name";
+    for (const std::string& path :
+         {slashed, slashed + "/", windows + "\\.", windows + "\\" + leaf + "\\..", windows + "\\..\\" + leaf,
+          windows + ".", windows + " ", windows + ". .", windows + ".\\", "\\\\?\\" + windows, "\\\\.\\" + windows,
+          "\\??\\" + windows, std::string(shortDocuments), windows.substr(0, 2) + "\\.", windows + "\\..\\.."})
+        EXPECT_TRUE(Protected(path)) << path;
+
+    char current[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryA(MAX_PATH, current));
+    ASSERT_TRUE(SetCurrentDirectoryA(SystemFolder().c_str()));
+    bool relative = Protected("..\\..\\" + leaf);
+    bool relativeSub = Protected("..\\quillon-sub");
+    SetCurrentDirectoryA(current);
+    EXPECT_TRUE(relative);
+    EXPECT_FALSE(relativeSub);
+
+    // A missing folder is compared in its full form, and its subfolders stay removable.
+    EXPECT_FALSE(Protected(windows + "\\quillon-missing."));
+    EXPECT_FALSE(Protected(windows + "\\quillon-missing\\..\\quillon-other"));
+}
+
+// The other registry view's Program Files and Common Files: for a 32-bit program the 64-bit ones,
+// for a 64-bit program the 32-bit ones.
+TEST_F(ProtectedFolders, TheOtherViewsProgramFilesAreProtected)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, CurrentVersionKey, 0, KEY_READ | qt::OtherRegistryView, &key));
+    for (const char* name : {"ProgramFilesDir", "CommonFilesDir"}) {
+        char folder[MAX_PATH] = "";
+        DWORD size = sizeof folder - 1;
+        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(folder), &size));
+        std::string own;
+        ASSERT_TRUE(CurrentVersionValue(name, &own));
+        ASSERT_NE(Lower(own), Lower(folder)) << "the views name different folders";
+        EXPECT_TRUE(Protected(folder)) << folder;
+        EXPECT_FALSE(Protected(std::string(folder) + "\\Vendor")) << folder;
+    }
+    RegCloseKey(key);
 }
 
 TEST_F(ProtectedFolders, PathsShorterThanFourCharactersAreProtected)

@@ -1,5 +1,5 @@
-// The registry pass in-process: the depth-first removal and its early stop, the 64-bit view on
-// the NT line against no view flag on the 9x line, the refused root texts (with HKLM and HKCU
+// The registry pass in-process: the depth-first removal and its early stop, symbolic links that go
+// as links, the 64-bit view on the NT line against no view flag on the 9x line, the refused texts (with HKLM and HKCU
 // redirected to a scratch key, so that a fault could only ever remove scratch keys), the texts as
 // the pass leaves them, and the progress positions.
 #include <gtest/gtest.h>
@@ -36,7 +36,15 @@ protected:
     void TearDown() override
     {
         AllowDelete(HKEY_CURRENT_USER, Under("A\\B2\\Locked"));
+        CleanLinks();
         DeleteRegistryTree(HKEY_CURRENT_USER, TestKey);
+    }
+    // Links first: the clean-up's own removal would follow them.
+    static void CleanLinks()
+    {
+        qt::DeleteRegistryLink(HKEY_CURRENT_USER, Under("Tree\\Link"));
+        qt::DeleteRegistryLink(HKEY_CURRENT_USER, Under("Listed"));
+        DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\QuillonLinkVictim", KEY_WOW64_64KEY);
     }
 };
 
@@ -44,12 +52,12 @@ TEST_F(DeleteKeyTreeTest, AnEmptyOrMissingPathIsABadKey)
 {
     EXPECT_EQ(ERROR_BADKEY, DeleteKeyTree(HKEY_CURRENT_USER, "", 0, nullptr));
     EXPECT_EQ(ERROR_BADKEY, DeleteKeyTree(HKEY_CURRENT_USER, nullptr, 0, nullptr));
-    EXPECT_EQ(ERROR_BADKEY, DeleteKeyTreeInView(HKEY_CURRENT_USER, "", true));
+    EXPECT_EQ(ERROR_BADKEY, DeleteKeyTreeInView(HKEY_CURRENT_USER, "", KEY_WOW64_64KEY));
 }
 
 TEST_F(DeleteKeyTreeTest, AMissingKeyReportsTheOpenError)
 {
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteKeyTree(HKEY_CURRENT_USER, Under("Missing").c_str(), 0, nullptr));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteKeyTreeInView(HKEY_CURRENT_USER, Under("Missing").c_str(), 0));
 }
 
 TEST_F(DeleteKeyTreeTest, ATreeThreeLevelsDeepGoesWhole)
@@ -58,7 +66,7 @@ TEST_F(DeleteKeyTreeTest, ATreeThreeLevelsDeepGoesWhole)
     CreateKey(HKEY_CURRENT_USER, Under("A\\B1\\C2"));
     CreateKey(HKEY_CURRENT_USER, Under("A\\B2"));
     CreateKey(HKEY_CURRENT_USER, Under("Sibling"));
-    EXPECT_EQ(ERROR_SUCCESS, DeleteKeyTree(HKEY_CURRENT_USER, Under("A").c_str(), 0, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, DeleteKeyTreeInView(HKEY_CURRENT_USER, Under("A").c_str(), 0));
     EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, Under("A")));
     EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, Under("Sibling")));
 }
@@ -71,11 +79,36 @@ TEST_F(DeleteKeyTreeTest, TheFirstSubKeyThatCannotGoStopsTheWholeTree)
     CreateKey(HKEY_CURRENT_USER, Under("A\\B3\\C3"));
     DenyDelete(HKEY_CURRENT_USER, Under("A\\B2\\Locked"));
 
-    EXPECT_EQ(ERROR_ACCESS_DENIED, DeleteKeyTree(HKEY_CURRENT_USER, Under("A").c_str(), 0, nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, DeleteKeyTreeInView(HKEY_CURRENT_USER, Under("A").c_str(), 0));
     EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, Under("A\\B1")));
     EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, Under("A\\B2\\Locked")));
     EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, Under("A\\B2")));
     EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, Under("A\\B3\\C3")));
+}
+
+// A link in the tree and a listed key that is a link go as links, whichever view the removal
+// takes; their target, in another hive, keeps its sub-keys and values.
+TEST_F(DeleteKeyTreeTest, LinksGoAsLinksAndTheirTargetStays)
+{
+    const char victim[] = "Software\\QuillonLinkVictim\\Sub"; // the native path has no view
+    const char target[] = "\\Registry\\Machine\\Software\\QuillonLinkVictim";
+    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
+        CreateKey(HKEY_LOCAL_MACHINE, victim, KEY_WOW64_64KEY);
+        CreateKey(HKEY_CURRENT_USER, Under("Tree\\Plain"));
+        qt::CreateRegistryLink(HKEY_CURRENT_USER, Under("Tree\\Link"), target);
+        qt::CreateRegistryLink(HKEY_CURRENT_USER, Under("Listed"), target);
+        ASSERT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, Under("Listed\\Sub"))) << "the link leads to the victim";
+
+        EXPECT_EQ(ERROR_SUCCESS, DeleteKeyTreeInView(HKEY_CURRENT_USER, Under("Tree").c_str(), view));
+        EXPECT_EQ(ERROR_SUCCESS, DeleteKeyTreeInView(HKEY_CURRENT_USER, Under("Listed").c_str(), view));
+        EXPECT_TRUE(RegistryValueExists(HKEY_LOCAL_MACHINE, victim, "marker", KEY_WOW64_64KEY)) << "view " << view;
+        EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, Under("Tree")));
+        HKEY link;
+        EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, Under("Listed").c_str(), REG_OPTION_OPEN_LINK,
+                                               KEY_READ, &link))
+            << "the listed link went itself";
+        CleanLinks();
+    }
 }
 
 // A key of the same name in both views of HKLM: which one an entry removes shows the view flag.
@@ -151,16 +184,16 @@ TEST_F(RegistryViews, ValueEntriesTakeTheSameViewAsKeyEntries)
 TEST_F(RegistryViews, DeleteKeyTreeInViewChoosesTheView)
 {
     CreateKey(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit\\Sub", KEY_WOW64_64KEY);
-    EXPECT_EQ(ERROR_SUCCESS, DeleteKeyTreeInView(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", true));
+    EXPECT_EQ(ERROR_SUCCESS, DeleteKeyTreeInView(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", KEY_WOW64_64KEY));
     EXPECT_FALSE(In64());
     EXPECT_TRUE(In32());
     if (FlavourIsX64) {
         // Without the flag an x64 program still addresses the 64-bit view: the 32-bit key is out
         // of its reach, which is the x64 flavour's promise.
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteKeyTreeInView(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", false));
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteKeyTreeInView(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", 0));
         EXPECT_TRUE(In32());
     } else {
-        EXPECT_EQ(ERROR_SUCCESS, DeleteKeyTreeInView(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", false));
+        EXPECT_EQ(ERROR_SUCCESS, DeleteKeyTreeInView(HKEY_LOCAL_MACHINE, "Software\\QuillonViewUnit", 0));
         EXPECT_FALSE(In32());
     }
 }
@@ -169,14 +202,32 @@ TEST_F(RegistryViews, DeleteKeyTreeInViewChoosesTheView)
 // key of their own: a text that slipped through would remove those, never the real ones.
 class RootTexts : public PassTest {
 protected:
+    // Below each of the keys no entry may remove whole: kept while the refused texts run.
+    static constexpr const char* KeptKeys[] = {"Software\\Vendor", "System\\Vendor",
+                                               "Software\\Wow6432Node\\Vendor", "Software\\Classes\\Vendor",
+                                               "Software\\Microsoft\\Vendor", "System\\CurrentControlSet\\Vendor"};
+    void ExpectAllKept(const char* text)
+    {
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            for (const char* key : KeptKeys)
+                ASSERT_TRUE(RegistryKeyExists(root, key)) << '"' << text << "\": " << key;
+        }
+        for (const char* user : Users)
+            ASSERT_TRUE(RegistryKeyExists(HKEY_USERS, std::string(user) + "\\Software\\Vendor")) << '"' << text << '"';
+    }
+    static constexpr const char* Users[] = {"S-1-5-21-7-8-9-1001", "QuillonUser"};
     void SetUp() override
     {
         PassTest::SetUp();
         DeleteRegistryTree(HKEY_CURRENT_USER, TestKey);
         for (const char* scratch : {"Machine", "User"}) {
-            for (const char* root : {"Software\\Vendor", "System\\Vendor", "Software64\\Vendor"})
-                CreateKey(HKEY_CURRENT_USER, Under(std::string(scratch) + "\\" + root));
+            for (const char* key : KeptKeys)
+                CreateKey(HKEY_CURRENT_USER, Under(std::string(scratch) + "\\" + key));
+            CreateKey(HKEY_CURRENT_USER, Under(std::string(scratch) + "\\Software64\\Vendor"));
         }
+        // Wine cannot redirect HKEY_USERS, but lets a test make keys of one part there.
+        for (const char* user : Users)
+            CreateKey(HKEY_USERS, std::string(user) + "\\Software\\Vendor");
         ASSERT_TRUE(Redirect(HKEY_LOCAL_MACHINE, "Machine"));
         ASSERT_TRUE(Redirect(HKEY_CURRENT_USER, "User"));
     }
@@ -184,6 +235,8 @@ protected:
     {
         RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
         RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        for (const char* user : Users)
+            DeleteRegistryTree(HKEY_USERS, user);
         DeleteRegistryTree(HKEY_CURRENT_USER, TestKey);
         PassTest::TearDown();
     }
@@ -203,16 +256,22 @@ TEST_F(RootTexts, TextsThatNameAWholeRootAreRefusedInEverySpelling)
     TheRun.IsNT = true;
     ASSERT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Vendor")) << "the redirection holds";
     const char* texts[] = {"", "software", "SYSTEM", "Software\\", "System\\\\", "SOFTWARE\\\\\\",
-                           "Software64", "software64\\", "Software64\\\\"};
+                           "Software64", "software64\\", "Software64\\\\", "Software\\Wow6432Node",
+                           "software64\\WOW6432NODE\\", "Software\\Classes", "SOFTWARE\\\\classes\\",
+                           "Software\\Microsoft\\\\", "Software64\\Microsoft", "System\\CurrentControlSet",
+                           "system\\\\\\currentcontrolset\\"};
     for (const char* text : texts) {
         for (DWORD root : {ROOT_LOCAL_MACHINE, ROOT_CURRENT_USER}) {
             SetRegistry({{root, text}});
             RemoveRegistryEntries();
         }
-        ASSERT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Vendor")) << '"' << text << '"';
-        ASSERT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "System\\Vendor")) << '"' << text << '"';
-        ASSERT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Vendor")) << '"' << text << '"';
-        ASSERT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "System\\Vendor")) << '"' << text << '"';
+        ExpectAllKept(text);
+    }
+    // Below HKEY_USERS a key of one part is a whole user's registry.
+    for (const char* text : {"S-1-5-21-7-8-9-1001", "QUILLONUSER\\", "QuillonUser\\\\", "S-1-5-21-7-8-9-1001\\\\\\"}) {
+        SetRegistry({{ROOT_USERS, text}});
+        RemoveRegistryEntries();
+        ExpectAllKept(text);
     }
     // Under HKCU "Software64" is no prefix: the key of that name is taken literally (the texts
     // above may have removed it, being legitimate there).
@@ -223,6 +282,14 @@ TEST_F(RootTexts, TextsThatNameAWholeRootAreRefusedInEverySpelling)
     EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software64\\Vendor"));
     EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Vendor"));
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Vendor")) << "a key below a root still goes";
+    SetRegistry({{ROOT_LOCAL_MACHINE, "Software\\Classes\\Vendor"},
+                 {ROOT_LOCAL_MACHINE, "System\\CurrentControlSet\\Vendor"},
+                 {ROOT_USERS, "S-1-5-21-7-8-9-1001\\Software"}});
+    RemoveRegistryEntries();
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Classes\\Vendor"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Vendor"));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_USERS, "S-1-5-21-7-8-9-1001\\Software"));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_USERS, "S-1-5-21-7-8-9-1001"));
 }
 
 TEST_F(RootTexts, ThePrefixTestLooksAtTenCharactersOnly)
