@@ -2,8 +2,8 @@
 # Installs the Debian packages the build and the tests need, on a fresh Debian 12 machine:
 # the i386 architecture for 32-bit Wine, MinGW-w64 for both flavours, Wine, Xvfb, CMake, Ninja,
 # GoogleTest sources, the JSON library of the packer, Python for generated tables, and what the
-# tests, the benchmark and the screenshots use (fonts-wine draws the title bars' buttons).
-# Packages already present are left alone; apt runs only when something is missing.
+# tests and the benchmark use. Packages already present are left alone; apt runs only when
+# something is missing.
 #
 # On a host whose kernel refuses 32-bit programs, Wine's 32-bit loader cannot start. There it also
 # installs qemu-user-static and registers it for i386 programs (binfmt_misc, F flag), so that the
@@ -13,7 +13,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ make python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
           wine wine32:i386 wine64 xvfb xauth googletest nlohmann-json3-dev python3-pefile icoutils
-          imagemagick nsis fonts-wine)
+          imagemagick nsis)
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
