@@ -19,9 +19,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 # A virtual display of our own, always: the screen must hold nothing but the uninstaller's windows,
 # and Wine's desktop belongs to the display of the prefix's first program. xvfb-run stops it at the
 # end.
+screen_width=1024 screen_height=768
 if [ "${QUILLON_SCREENSHOT_DISPLAY:-}" != own ]; then
     export QUILLON_SCREENSHOT_DISPLAY=own
-    exec xvfb-run -a -s "-screen 0 1024x768x24 -wr" "$0" "$native" "$build" "$out"
+    exec xvfb-run -a -s "-screen 0 ${screen_width}x${screen_height}x24 -wr" "$0" "$native" "$build" "$out"
 fi
 
 source "$here/../tests/harness/wine-env.sh"
@@ -107,7 +108,7 @@ read -r qx qy qw qh <<<"$where"
 left=$((px < qx ? px : qx)) top=$((py < qy ? py : qy))
 right=$((px + pw > qx + qw ? px + pw : qx + qw)) bottom=$((py + ph > qy + qh ? py + ph : qy + qh))
 shoot read-only "$left" "$top" $((right - left)) $((bottom - top))
-helper move prompt 0 $((768 - qh))
+helper move prompt 0 $((screen_height - qh)) # the bottom left corner, clear of the dialog
 where=$(wait_for progress "the progress dialog")
 read -r px py pw ph <<<"$where"
 shoot progress "$px" "$py" "$pw" "$ph"
