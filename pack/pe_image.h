@@ -18,8 +18,9 @@ const char* ArchitectureName(Architecture architecture); // "x86", "x64", or "un
 // program and pads the headers to whole file-alignment units, so that a fourth section entry
 // (x86) or a fifth (x64) costs a whole unit of 512 bytes. Without the DOS program the headers fit
 // in one unit again: the PE header moves up behind the DOS header, and the sections' raw data
-// moves up by the unit saved. True when it did so, or when nothing was to be saved; false, with
-// the image unchanged and error set, when the file is not laid out as expected.
+// moves up by the unit saved. True when it did so, or when nothing was to be saved (also for a file
+// without a PE header); false, with the image unchanged and error set, when the headers are not
+// laid out as expected.
 bool CompactHeaders(Bytes& image, std::string* error);
 
 } // namespace quillon
