@@ -111,6 +111,8 @@ export QUILLON_RUN_TIMEOUT=${QUILLON_RUN_TIMEOUT:-3600}
 wine_run="$win32/wine-run.sh"
 driver="$win32/bench/quillon-bench.exe"
 prefix_env() { WINEPREFIX="$win32/wineprefix" "$@"; }
+# The prefix exists before its drive letters are set (measure gives each tree one).
+(source "$repo/tests/harness/wine-env.sh" && use_build_prefix "$win32" && prepare_wine_prefix)
 
 # Where the trees live. Creating a file costs a few hundred microseconds on these machines' disk,
 # against a few on tmpfs: with 150,000 files a tree, five repetitions of three programs at
@@ -153,7 +155,11 @@ measure() {
     rm -rf "$tree"
     mkdir -p "$tree"
     local root work_w results
-    root=$(windows_path "$tree")
+    # The tree gets a drive letter of its own. Reached through Z:, its path would cross the mount
+    # points of the Unix side (/dev, /dev/shm), which Wine shows as reparse points, and the
+    # uninstaller rightly follows none that an unprivileged user could have made.
+    ln -sfn "$tree" "$win32/wineprefix/dosdevices/q:"
+    root='Q:'
     work_w=$(windows_path "$dir/work")
     results="$dir/results.jsonl"
     : > "$results"
