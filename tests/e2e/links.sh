@@ -15,13 +15,8 @@ wine_run=$1
 prefix=$2
 shift 2
 
-# The first Wine run creates the prefix; let wine-run.sh do that before drive_c is written to.
-if [ ! -f "$prefix/.quillon-ready" ]; then
-    "$wine_run" "$1" --gtest_list_tests >/dev/null
-fi
-
-root="$prefix/drive_c/quillon-hard"
-rm -rf "$root"
+source "$(dirname "$0")/../harness/wine-env.sh"
+root=$(fresh_drive_c_folder "$wine_run" "$prefix" "$1" quillon-hard)
 mkdir -p "$root/victim/sub" "$root/victim/logs" "$root/victim/empty" "$root/racevictim/deep" "$root/App"
 echo x >"$root/victim/important.dll"
 echo x >"$root/victim/sub/group.txt"

@@ -10,13 +10,8 @@ wine_run=$1
 prefix=$2
 shift 2
 
-# The first Wine run creates the prefix; let wine-run.sh do that before drive_c is written to.
-if [ ! -f "$prefix/.quillon-ready" ]; then
-    "$wine_run" "$1" --gtest_list_tests >/dev/null
-fi
-
-root="$prefix/drive_c/quillon-links"
-rm -rf "$root"
+source "$(dirname "$0")/../harness/wine-env.sh"
+root=$(fresh_drive_c_folder "$wine_run" "$prefix" "$1" quillon-links)
 mkdir -p "$root/outside/sub" "$root/App/logs"
 echo x >"$root/outside/keep.log"
 echo x >"$root/outside/sub/deep.log"

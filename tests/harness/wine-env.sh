@@ -53,3 +53,16 @@ prepare_wine_prefix() {
 stop_wine_prefix() {
     wineserver -k >/dev/null 2>&1 || true
 }
+
+# fresh_drive_c_folder WINE_RUN PREFIX PROGRAM NAME: for tests that make links from the Linux side
+# (Windows programs cannot make them under Wine 8). Lets PROGRAM's first run through WINE_RUN
+# create the prefix before drive_c is written to, then makes C:\NAME anew; prints its Unix path.
+fresh_drive_c_folder() {
+    if [ ! -f "$2/.quillon-ready" ]; then
+        "$1" "$3" --gtest_list_tests >/dev/null
+    fi
+    local folder="$2/drive_c/$4"
+    rm -rf "$folder"
+    mkdir -p "$folder"
+    printf '%s\n' "$folder"
+}
