@@ -45,6 +45,10 @@ def pe_layout(path):
     magic, = struct.unpack_from("<H", data, optional)
     directories = optional + (112 if magic == 0x20B else 96)  # PE32+ (x64) or PE32 (x86)
     import_rva, = struct.unpack_from("<I", data, directories + 8)
+    # The exception table and the relocations, which the stub's post-link step folds into the
+    # section before them: counted apart from that section's own contents.
+    tables = {kind: struct.unpack_from("<II", data, directories + 8 * index)
+              for kind, index in (("code and read-only data", 3), ("headers and relocations", 5))}
     sections = []
     table = optional + optional_size
     for index in range(sections_count):
@@ -53,7 +57,7 @@ def pe_layout(path):
         vsize, vaddr, rsize, rptr = struct.unpack_from("<IIII", raw, 8)
         sections.append((name, vsize, rsize, rptr, vaddr))
     end = max([header_bytes] + [rptr + rsize for _n, _v, rsize, rptr, _a in sections if rsize])
-    return sections, header_bytes, len(data), len(data) - end, import_rva
+    return sections, header_bytes, len(data), len(data) - end, import_rva, tables
 
 
 RESOURCE_TYPES = {1: "cursor", 2: "bitmap", 3: "icon images", 4: "menu", 5: "dialogs", 6: "strings",
@@ -96,7 +100,7 @@ def resource_sizes(path):
 
 
 def size_breakdown(path):
-    sections, header_bytes, total, overlay, import_rva = pe_layout(path)
+    sections, header_bytes, total, overlay, import_rva, tables = pe_layout(path)
     groups = {"code and read-only data": 0, "data": 0, "imports": 0, "resources": 0,
               "headers and relocations": header_bytes}
     kind = {".text": "code and read-only data", ".data": "data", ".rdata": "data", ".bss": "data", ".tls": "data",
@@ -109,6 +113,10 @@ def size_breakdown(path):
             imports = vaddr + vsize - import_rva
             groups["imports"] += imports
             rsize -= imports
+        for table_group, (rva, size) in tables.items():
+            if size and table_group != group and vaddr <= rva < vaddr + vsize:
+                groups[table_group] += size
+                rsize -= size
         groups[group] += rsize
     return groups, [section[:4] for section in sections], total, overlay
 

@@ -1,5 +1,5 @@
 // What the packer and the stub's post-link step read and change in a Windows executable's headers:
-// its architecture, and the size of its headers.
+// its architecture, the size of its headers, and the import tables' second copy.
 #pragma once
 
 #include <string>
@@ -22,5 +22,26 @@ const char* ArchitectureName(Architecture architecture); // "x86", "x64", or "un
 // without a PE header); false, with the image unchanged and error set, when the headers are not
 // laid out as expected.
 bool CompactHeaders(Bytes& image, std::string* error);
+
+// The stub's post-link step, before the headers are compacted: a linker writes each imported
+// name's reference twice, in the import address table that the loader fills and in a lookup
+// table that keeps the names for binding, a step the stub never takes. Every loader reads the
+// names from the address table when an import entry names no lookup table, so the lookup tables
+// are dropped: 4 bytes per import on x86, 8 on x64. The stub's link puts them at the very end of
+// its first section; they are cut from there and the later sections' data moves up by the file
+// alignment units saved. True when done, or when the image has no lookup tables to drop; false,
+// with error set and the image unchanged, when they are not laid out as expected (last in their
+// section, a copy of the address tables, nothing relocated or pointed at inside them).
+bool DropImportLookupTables(Bytes& image, std::string* error);
+
+// The stub's post-link step, after the lookup tables went: every section costs whole file-alignment
+// units, so the small read-only sections that hold nothing but tables of relative addresses (the
+// relocations, and on x64 the exception table) are folded into the section before them, which
+// ends the image too. The directories that name them are moved along; their bytes stay as they
+// are, since the sections they describe do not move. A last section is folded only when it and
+// the one before are read-only data, lie next to each other, and nothing but the relocation or
+// exception directory points into it. True when done or when nothing could be folded; false, with
+// error set, only for headers that cannot be read.
+bool FoldTrailingSections(Bytes& image, std::string* error);
 
 } // namespace quillon

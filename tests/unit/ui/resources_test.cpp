@@ -322,7 +322,9 @@ TEST_F(StubResources, EveryResourceIsInUsEnglish)
 namespace {
 
 // The shipped stub's headers, as the loader reads them: ASLR and DEP asked for, the relocations
-// that ASLR needs present, and the machine of the flavour.
+// that ASLR needs present, and the machine of the flavour. The relocations share a section with
+// the resources (the post-link step folds them in): they must lie in that section's file data and
+// read as whole blocks, each for a page of the image.
 TEST(StubHeaders, AskForAslrAndDepAndCarryTheirRelocations)
 {
     std::string file = qt::ReadTextFile(qt::StubPath()); // read as bytes
@@ -337,14 +339,28 @@ TEST(StubHeaders, AskForAslrAndDepAndCarryTheirRelocations)
     EXPECT_TRUE(characteristics & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
     EXPECT_FALSE(nt->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
     const IMAGE_DATA_DIRECTORY& relocations = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
-    EXPECT_NE(0u, relocations.Size);
+    ASSERT_NE(0u, relocations.Size);
     const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
-    bool found = false;
+    size_t at = 0;
     for (WORD index = 0; index < nt->FileHeader.NumberOfSections; ++index, ++section) {
-        if (std::string(reinterpret_cast<const char*>(section->Name), 6) == ".reloc")
-            found = section->VirtualAddress == relocations.VirtualAddress && section->SizeOfRawData >= relocations.Size;
+        DWORD offset = relocations.VirtualAddress - section->VirtualAddress;
+        if (relocations.VirtualAddress >= section->VirtualAddress && offset + relocations.Size <= section->Misc.VirtualSize &&
+            offset + relocations.Size <= section->SizeOfRawData)
+            at = section->PointerToRawData + offset;
     }
-    EXPECT_TRUE(found) << "a .reloc section that holds the relocation directory";
+    ASSERT_NE(0u, at) << "the relocations lie in one section's file data";
+    ASSERT_LE(at + relocations.Size, file.size());
+    size_t fixups = 0;
+    for (DWORD read = 0; read < relocations.Size;) {
+        const IMAGE_BASE_RELOCATION* block = reinterpret_cast<const IMAGE_BASE_RELOCATION*>(file.data() + at + read);
+        ASSERT_GE(block->SizeOfBlock, sizeof *block);
+        ASSERT_LE(read + block->SizeOfBlock, relocations.Size);
+        EXPECT_EQ(0u, block->VirtualAddress % 0x1000);
+        EXPECT_LT(block->VirtualAddress, nt->OptionalHeader.SizeOfImage);
+        fixups += (block->SizeOfBlock - sizeof *block) / 2;
+        read += block->SizeOfBlock;
+    }
+    EXPECT_GT(fixups, 0u);
 }
 
 } // namespace
