@@ -124,9 +124,14 @@ __attribute__((noinline)) void RemoveRegistryEntries()
         if (!IsRefusedKey(entry->Root, key)) {
             char* lastBackslash = FindLastChar(key, '\\');
             if (lastBackslash != nullptr && lastBackslash != key && lastBackslash[-1] == '\\') {
-                // A value entry: the key ends at the first of the two backslashes.
+                // A value entry: the key ends at the first of the two backslashes. A key that is a
+                // link is opened as itself, so the value goes from the link, never from its target.
                 lastBackslash[-1] = '\0';
-                DeleteValueAndCloseKey(OpenRegistryKey(root, key, KEY_ALL_ACCESS | view), lastBackslash + 1);
+                HKEY valueKey;
+                if (RegOpenKeyExA(root, key, TheRun.IsNT ? REG_OPTION_OPEN_LINK : 0, KEY_SET_VALUE | view, &valueKey) !=
+                    ERROR_SUCCESS)
+                    valueKey = nullptr;
+                DeleteValueAndCloseKey(valueKey, lastBackslash + 1);
                 lastBackslash[-1] = '\\';
                 continue; // values do not move the bar; the next key entry catches it up
             }

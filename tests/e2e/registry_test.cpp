@@ -109,7 +109,7 @@ protected:
     }
 };
 
-TEST_F(RegistryLinks, ALinkInAListedKeyGoesAsALinkAndItsTargetStays)
+TEST_F(RegistryLinks, ALinkInAListedKeyGoesAsALinkAndItsTargetStaysWithItsValues)
 {
     // The victim by its native name, which has no view: the 64-bit key.
     const char target[] = "\\Registry\\Machine\\Software\\QVictim";
@@ -128,7 +128,8 @@ TEST_F(RegistryLinks, ALinkInAListedKeyGoesAsALinkAndItsTargetStays)
     qt::CreateRegistryLink(HKEY_CURRENT_USER, "Software\\QTest\\Link", target);
     ASSERT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\QTest\\Link\\Sub")) << "the link leads to the victim";
 
-    RunEntries("registry-links", {{ROOT_LOCAL_MACHINE, "Software\\QTest"},
+    RunEntries("registry-links", {{ROOT_CURRENT_USER, "Software\\QTest\\Link\\\\kept"},
+                                  {ROOT_LOCAL_MACHINE, "Software\\QTest"},
                                   {ROOT_LOCAL_MACHINE, "Software64\\QTest"},
                                   {ROOT_LOCAL_MACHINE, "Software64\\QTestListed"},
                                   {ROOT_CURRENT_USER, "Software\\QTest"}});
