@@ -4,6 +4,7 @@
 // uninstall removes, and refuse a damaged uninstaller with the loader's error.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <set>
@@ -176,17 +177,28 @@ TEST_F(AuditTest, AfterACleanUninstallNothingIsLeftAndTheExitStatusIsZero)
     ASSERT_TRUE(CreateDirectoryA(App("logs").c_str(), nullptr));
     for (const char* name : {"app.exe", "data\\a.dat", "logs\\1.log", "logs\\2.log"})
         qt::WriteTextFile(App(name), name);
+    // A pattern behind a macro, resolved here as the stub resolves it.
+    char appData[MAX_PATH];
+    ASSERT_NE(0u, GetEnvironmentVariableA("APPDATA", appData, MAX_PATH));
+    std::string logs = qt::Join(appData, "QuillonAuditTest");
+    qt::RemoveTree(logs);
+    ASSERT_TRUE(CreateDirectoryA(logs.c_str(), nullptr));
+    qt::WriteTextFile(qt::Join(logs, "a.log"), "a");
     qt::SetRegistryString(HKEY_CURRENT_USER, Key("App\\Sub"), "Name", "x");
     qt::SetRegistryString(HKEY_CURRENT_USER, Key("Shared"), "Setting", "x");
     quillon::UninstallData data = qt::StandardData();
     data.files = {{app_, "app.exe"}, {app_ + "\\data", "a.dat"}};
-    data.patterns = {"App\\logs\\*.log"};
+    data.patterns = {"App\\logs\\*.log", "#AppData#\\QuillonAuditTest\\*.log"};
     data.registry = {{ROOT_CURRENT_USER, Key("App")}, {ROOT_CURRENT_USER, Key("Shared") + "\\\\Setting"}};
     qt::WriteUninstaller(exe_, data);
-    ASSERT_FALSE(Audit(Quoted(exe_) + " --before --json").Json()["items"].empty());
+    std::vector<std::string> before = ItemLines(Audit(Quoted(exe_) + " --before --json").Json());
+    for (const std::string& line : {"removed - file " + qt::Join(logs, "a.log"), "removed - folder " + logs,
+                                    "removed - folder " + app_})
+        EXPECT_NE(before.end(), std::find(before.begin(), before.end(), line)) << line;
 
     qt::RunSilently(exe_);
     ASSERT_FALSE(qt::FolderExists(app_));
+    ASSERT_FALSE(qt::FolderExists(logs));
     // The key of a listed value stays, empty: only what it holds would make it a leftover.
     ASSERT_TRUE(qt::RegistryKeyExists(HKEY_CURRENT_USER, Key("Shared")));
 
