@@ -86,9 +86,10 @@ void PrintText(const std::vector<AuditItem>& items, Mode mode)
         std::printf("\n");
     }
     if (mode == Mode::After)
-        std::printf("%zu leftover%s\n", items.size(), items.size() == 1 ? "" : "s");
+        std::printf("%lu leftover%s\n", static_cast<unsigned long>(items.size()), items.size() == 1 ? "" : "s");
     else
-        std::printf("%zu removed, %zu asks, %zu stay\n", counts[0], counts[1], counts[2]);
+        std::printf("%lu removed, %lu asks, %lu stay\n", static_cast<unsigned long>(counts[0]),
+                    static_cast<unsigned long>(counts[1]), static_cast<unsigned long>(counts[2]));
 }
 
 void PrintJson(const std::vector<AuditItem>& items, Mode mode)

@@ -214,20 +214,22 @@ TEST_F(AuditTest, AfterACleanUninstallNothingIsLeftAndTheExitStatusIsZero)
 
 TEST_F(AuditTest, BeforeChangesNothingAndAfterNamesEachLeftoverWithItsReason)
 {
-    for (const char* name : {"app.exe", "held.dll", "readonly.txt", "shared.dll", "user.cfg"})
+    for (const char* name : {"app.exe", "held.dll", "held-ro.dll", "readonly.txt", "shared.dll", "user.cfg"})
         qt::WriteTextFile(App(name), name);
     qt::MakeReadOnly(App("readonly.txt"));
+    qt::MakeReadOnly(App("held-ro.dll")); // held too: its in-use test must leave the attribute be
     qt::SetRegistryDword(HKEY_LOCAL_MACHINE, SharedDllsKey, App("shared.dll"), 2);
     qt::SetRegistryString(HKEY_CURRENT_USER, Key("App"), "Name", "x");
     qt::SetRegistryString(HKEY_CURRENT_USER, Key("Shared"), "Setting", "x");
     qt::SetRegistryString(HKEY_CURRENT_USER, Key("Shared"), "Other", "x");
     quillon::UninstallData data = qt::StandardData();
-    data.files = {{app_, "app.exe"},      {app_, "held.dll"}, {app_, "readonly.txt"},
+    data.files = {{app_, "app.exe"},      {app_, "held.dll"},
+                  {app_, "held-ro.dll"},  {app_, "readonly.txt"},
                   {app_, "shared.dll", FILE_SHARED_DLL}, {"C:\\windows", ""}};
     data.registry = {{ROOT_CURRENT_USER, Key("App")}, {ROOT_CURRENT_USER, Key("Shared") + "\\\\Setting"}};
     qt::WriteUninstaller(exe_, data);
-    qt::FileHolder holder(App("held.dll"));
-    ASSERT_TRUE(holder.Holding());
+    qt::FileHolder holder(App("held.dll")), holderOfReadOnly(App("held-ro.dll"));
+    ASSERT_TRUE(holder.Holding() && holderOfReadOnly.Holding());
 
     Snapshot before = SnapMachine(base_);
     AuditRun dryRun = Audit(Quoted(exe_) + " --before --json");
@@ -237,6 +239,7 @@ TEST_F(AuditTest, BeforeChangesNothingAndAfterNamesEachLeftoverWithItsReason)
     EXPECT_EQ((std::vector<std::string>{
                   "removed - file " + App("app.exe"),
                   "stays in_use file " + App("held.dll"),
+                  "stays in_use file " + App("held-ro.dll"),
                   "asks read_only file " + App("readonly.txt"),
                   "stays shared_dll file " + App("shared.dll"),
                   "stays protected_folder folder C:\\windows",
@@ -254,10 +257,11 @@ TEST_F(AuditTest, BeforeChangesNothingAndAfterNamesEachLeftoverWithItsReason)
     ASSERT_FALSE(qt::FileExists(App("app.exe")));
 
     AuditRun after = Audit(Quoted(exe_) + " --after --json");
-    EXPECT_EQ(6u, after.exitCode) << after.out << after.err;
+    EXPECT_EQ(7u, after.exitCode) << after.out << after.err;
     nlohmann::json report = after.Json();
     EXPECT_EQ((std::vector<std::string>{
                   "stays in_use file " + App("held.dll"),
+                  "stays in_use file " + App("held-ro.dll"),
                   "stays read_only file " + App("readonly.txt"),
                   "stays shared_dll file " + App("shared.dll"),
                   "stays protected_folder folder C:\\windows",
@@ -266,11 +270,11 @@ TEST_F(AuditTest, BeforeChangesNothingAndAfterNamesEachLeftoverWithItsReason)
               }),
               ItemLines(report))
         << after.out;
-    EXPECT_EQ(1, report["items"][2]["shared_count"]);
-    EXPECT_EQ(nlohmann::json({"user.cfg"}), report["items"][4]["unlisted"]) << "listed leftovers are not unlisted";
-    EXPECT_EQ(nlohmann::json({"Other"}), report["items"][5]["unlisted"]);
+    EXPECT_EQ(1, report["items"][3]["shared_count"]);
+    EXPECT_EQ(nlohmann::json({"user.cfg"}), report["items"][5]["unlisted"]) << "listed leftovers are not unlisted";
+    EXPECT_EQ(nlohmann::json({"Other"}), report["items"][6]["unlisted"]);
     AuditRun text = Audit(Quoted(exe_) + " --after");
-    EXPECT_EQ(6u, text.exitCode);
+    EXPECT_EQ(7u, text.exitCode);
     EXPECT_NE(std::string::npos, text.out.find("stays   folder " + app_ + " -- not empty: unlisted user.cfg\n"))
         << text.out;
 }
@@ -315,6 +319,14 @@ TEST_F(AuditTest, BeforeListsExactlyWhatARandomizedUninstallRemoves)
         }
     }
     data.patterns = {"App\\logs\\*.log"};
+    // A group of shortcuts with its parent, which other files may keep.
+    std::string vendor = qt::Join(base_, "Vendor"), group = qt::Join(vendor, "Group");
+    CreateDirectoryA(vendor.c_str(), nullptr);
+    CreateDirectoryA(group.c_str(), nullptr);
+    qt::WriteTextFile(qt::Join(group, "App.lnk"), "lnk");
+    if (chance(30))
+        qt::WriteTextFile(qt::Join(chance(50) ? vendor : group, "other.lnk"), "other");
+    data.folderGroups = {{1, group, "", "App.lnk"}};
     for (int index = 0, count = 1 + random() % 3; index < count; ++index) {
         std::string key = Key("K" + std::to_string(index));
         qt::SetRegistryString(HKEY_CURRENT_USER, key, "v", "x");
