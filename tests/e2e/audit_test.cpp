@@ -340,6 +340,19 @@ TEST_F(AuditTest, ADamagedOrTruncatedUninstallerGetsTheLoadersErrorAndNoReport)
     AuditRun run = Audit(Quoted(exe_));
     EXPECT_EQ(126u, run.exitCode);
     EXPECT_EQ("", run.out);
+
+    // An uninstaller of the other flavour reaches other folders and another registry view: the
+    // audit of its own flavour must read it. Its PE header's machine field says which it is.
+    qt::WriteUninstaller(exe_, data);
+    std::string image = qt::ReadTextFile(exe_);
+    size_t machineAt = *reinterpret_cast<const uint32_t*>(&image[0x3C]) + 4;
+    const char* other = qt::FlavourIsX64 ? "\x4C\x01" : "\x64\x86";
+    image.replace(machineAt, 2, other, 2);
+    qt::WriteTextFile(exe_, image);
+    run = Audit(Quoted(exe_));
+    EXPECT_EQ(126u, run.exitCode);
+    EXPECT_EQ("", run.out);
+    EXPECT_NE(std::string::npos, run.err.find(qt::FlavourIsX64 ? "an x86 uninstaller" : "an x64 uninstaller")) << run.err;
 }
 
 } // namespace
