@@ -219,6 +219,22 @@ TEST_F(AuditTest, BeforeChangesNothingAndAfterNamesEachLeftoverWithItsReason)
         << text.out;
 }
 
+TEST_F(AuditTest, WithoutAnyRunEveryItemIsALeftoverAndTheExitStatusStopsAt125)
+{
+    quillon::UninstallData data = qt::StandardData();
+    for (int index = 0; index < 130; ++index) {
+        std::string name = std::to_string(index) + ".txt";
+        qt::WriteTextFile(App(name), name);
+        data.files.push_back({app_, name});
+    }
+    qt::WriteUninstaller(exe_, data);
+    AuditRun run = Audit(Quoted(exe_) + " --after --json");
+    EXPECT_EQ(125u, run.exitCode);
+    nlohmann::json report = run.Json();
+    EXPECT_EQ(131, report["leftovers"]) << "the files and their folder";
+    EXPECT_EQ("present", report["items"][0]["reason"]);
+}
+
 // --- A dry run on a randomized installation -----------------------------------------------------
 
 TEST_F(AuditTest, BeforeListsExactlyWhatARandomizedUninstallRemoves)
