@@ -1,5 +1,5 @@
 // The message table: reading table 0 of the messages block, looking texts up, formatting them
-// around one argument, and showing them in a box under the table's caption.
+// around one argument. Showing them in a box is message_box.cpp's.
 #include "messages.h"
 
 #include "block_reader.h"
@@ -96,9 +96,4 @@ char* NewFormattedMessage(int number, const char* argument)
     if (MemAllocZeroed(MESSAGE_TEXT_SIZE, &text))
         FormatMessageText(text, number, argument);
     return text;
-}
-
-int ShowMessage(const char* text, UINT style)
-{
-    return MessageBoxA(TheRun.MainWindow, text, GetMessageText(0, MSG_TITLE), style);
 }

@@ -95,9 +95,7 @@ void RemovePatternInCwd(const char* filePattern)
     StepUpFolder();
 }
 
-// The full path of a pattern into path (PATH_SIZE bytes): macros expanded, or else relative to
-// InstallDir. False when it does not fit; a cut path would name another folder.
-static bool ComposePatternPath(char* path, const char* pattern)
+bool ComposePatternPath(char* path, const char* pattern)
 {
     if (FindChar(pattern, '#') != nullptr)
         return ExpandMacros(path, pattern, PATH_SIZE) < PATH_SIZE;

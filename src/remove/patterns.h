@@ -3,5 +3,8 @@
 #pragma once
 
 void RemovePatterns();
+// The full path of a pattern into path (PATH_SIZE bytes): macros expanded, or else relative to
+// InstallDir. False when it does not fit; a cut path would name another folder.
+bool ComposePatternPath(char* path, const char* pattern);
 void RemovePatternInCwd(const char* filePattern);
 void RemoveCwdAndStepUp();

@@ -82,9 +82,7 @@ static bool KeyTextNames(const char* key, const char* name)
     }
 }
 
-// True for a key text no entry may remove: one of RefusedKeys, or below HKEY_USERS a key of one
-// part (.DEFAULT or a user's SID, each a whole user's registry).
-static bool IsRefusedKey(DWORD root, const char* key)
+bool IsRefusedKey(DWORD root, const char* key)
 {
     if (root == ROOT_USERS) {
         const char* separator = FindChar(key, '\\');
@@ -103,6 +101,20 @@ static bool IsRefusedKey(DWORD root, const char* key)
     }
 }
 
+REGSAM MapRegistryView(RegistryEntry* entry)
+{
+    REGSAM view = 0;
+    char* key = entry->KeyPath;
+    // "Software64..." under HKLM: drop the "64" for good; the NT line takes the 64-bit view.
+    if (entry->Root == ROOT_LOCAL_MACHINE && TextStartsWithNoCase(key, "Software64")) {
+        for (char* at = key + 8; (at[0] = at[2]) != '\0'; ++at) {
+        }
+        if (TheRun.IsNT)
+            view = KEY_WOW64_64KEY;
+    }
+    return view;
+}
+
 // Out of line: inlined into the driver, the pass's locals would live in the driver's large frame,
 // where every access takes a longer instruction.
 __attribute__((noinline)) void RemoveRegistryEntries()
@@ -112,14 +124,7 @@ __attribute__((noinline)) void RemoveRegistryEntries()
         RegistryEntry* entry = TheRun.RegistryList[index];
         char* key = entry->KeyPath;
         HKEY root = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(entry->Root));
-        REGSAM view = 0;
-        // "Software64..." under HKLM: drop the "64" for good; the NT line takes the 64-bit view.
-        if (entry->Root == ROOT_LOCAL_MACHINE && TextStartsWithNoCase(key, "Software64")) {
-            for (char* at = key + 8; (at[0] = at[2]) != '\0'; ++at) {
-            }
-            if (TheRun.IsNT)
-                view = KEY_WOW64_64KEY;
-        }
+        REGSAM view = MapRegistryView(entry);
         // Tested after the mapping, so that "Software64" alone is refused as "Software" is.
         if (!IsRefusedKey(entry->Root, key)) {
             char* lastBackslash = FindLastChar(key, '\\');
