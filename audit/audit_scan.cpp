@@ -475,7 +475,11 @@ void Scanner::ScanRegistry()
             item.kind = "key";
         }
         item.path = std::string(RootName(entry->Root)) + "\\" + key;
-        HKEY opened = OpenRegistryKey(root, key.c_str(), KEY_READ | view);
+        // Opened as itself, as the stub opens a listed key: a listed key that is a link goes as a
+        // link, and a value entry reads the link's own values, never its target's.
+        HKEY opened;
+        if (RegOpenKeyExA(root, key.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | view, &opened) != ERROR_SUCCESS)
+            opened = nullptr;
         bool exists = opened != nullptr;
         if (exists && isValue)
             exists = RegQueryValueExA(opened, item.value.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
