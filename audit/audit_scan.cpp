@@ -1,7 +1,7 @@
 // The audit's scan: every entry of the loaded data resolved on this machine, in the order of the
 // stub's passes, with what the run would do to it and, for what stays, why.
 //
-// Paths come from the stub's own rules (BuildEntryPath, BuildTargetPath, ComposePatternPath with
+// Paths come from the stub's own rules (BuildEntryPath, BuildTargetPath, ComposePatternFolder with
 // its macros), and every test is the one the stub makes: IsProtectedFolder, PinFolders (a folder
 // reached through a link is never entered nor removed), IsFileInUse, the SharedDLLs count,
 // MapRegistryView and IsRefusedKey. Folders go only when empty, so whether one goes depends on
@@ -274,18 +274,9 @@ void Scanner::WalkPatternFolder(const std::string& folder, const char* filePatte
 void Scanner::ScanPattern(const char* pattern)
 {
     char path[PATH_SIZE];
-    if (!ComposePatternPath(path, pattern))
+    const char* filePattern = ComposePatternFolder(path, pattern);
+    if (filePattern == nullptr)
         return;
-    // The pass's rule: the file pattern follows the last separator, which must be a backslash.
-    char* lastSeparator = path;
-    for (char* at = path; *at != '\0'; ++at) {
-        if (*at == '\\' || *at == ':' || *at == '/')
-            lastSeparator = at;
-    }
-    if (*lastSeparator != '\\')
-        return;
-    *lastSeparator = '\0';
-    const char* filePattern = lastSeparator + 1;
     std::string folder = path;
     if (!IsFolder(folder))
         return;

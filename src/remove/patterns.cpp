@@ -95,19 +95,12 @@ void RemovePatternInCwd(const char* filePattern)
     StepUpFolder();
 }
 
-bool ComposePatternPath(char* path, const char* pattern)
+const char* ComposePatternFolder(char* path, const char* pattern)
 {
-    if (FindChar(pattern, '#') != nullptr)
-        return ExpandMacros(path, pattern, PATH_SIZE) < PATH_SIZE;
-    return CopyText(path, PATH_SIZE, TheRun.InstallDir) && AppendToPath(path, PATH_SIZE, pattern);
-}
-
-// Removes what one pattern names.
-static void RemovePattern(const char* pattern)
-{
-    char path[PATH_SIZE];
-    if (!ComposePatternPath(path, pattern))
-        return;
+    if (FindChar(pattern, '#') != nullptr ? ExpandMacros(path, pattern, PATH_SIZE) >= PATH_SIZE
+                                          : !CopyText(path, PATH_SIZE, TheRun.InstallDir) ||
+                                                !AppendToPath(path, PATH_SIZE, pattern))
+        return nullptr;
     // The file pattern follows the last backslash and must be a bare name: with a drive or a
     // slash in it the search would list another folder than the one whose files are then deleted
     // by name. So the last of the three separators must be a backslash; a path without any
@@ -118,9 +111,18 @@ static void RemovePattern(const char* pattern)
             lastSeparator = at;
     }
     if (*lastSeparator != '\\')
-        return;
+        return nullptr;
     *lastSeparator = '\0';
-    const char* filePattern = lastSeparator + 1;
+    return lastSeparator + 1;
+}
+
+// Removes what one pattern names.
+static void RemovePattern(const char* pattern)
+{
+    char path[PATH_SIZE];
+    const char* filePattern = ComposePatternFolder(path, pattern);
+    if (filePattern == nullptr)
+        return;
     if (IsProtectedFolder(path))
         return;
     // A pattern's folder that is itself a link, or lies below one, is not entered: its files are

@@ -3,8 +3,9 @@
 #pragma once
 
 void RemovePatterns();
-// The full path of a pattern into path (PATH_SIZE bytes): macros expanded, or else relative to
-// InstallDir. False when it does not fit; a cut path would name another folder.
-bool ComposePatternPath(char* path, const char* pattern);
+// Splits a pattern into its folder, written into path (PATH_SIZE bytes: macros expanded, or else
+// relative to InstallDir), and its file pattern, returned as a pointer into path. Null when the
+// path does not fit (a cut path would name another folder) or the file pattern is no bare name.
+const char* ComposePatternFolder(char* path, const char* pattern);
 void RemovePatternInCwd(const char* filePattern);
 void RemoveCwdAndStepUp();
