@@ -288,18 +288,10 @@ void Scanner::ScanPattern(const char* pattern)
 
 void Scanner::ScanPatterns()
 {
-    const char* list = TheRun.PatternList;
-    if (list == nullptr)
-        return;
-    const char* end = list + TheRun.PatternListLength;
-    const char* next;
-    for (const char* pattern = list; pattern < end && *pattern != '\0'; pattern = next + 1) {
-        for (next = pattern; next < end && *next != '\0'; ++next) {
-        }
-        if (next == end)
-            break;
-        ScanPattern(pattern);
-    }
+    // The list is walked as the pass walks it; the visit has no context of its own.
+    static Scanner* scanning;
+    scanning = this;
+    ForEachPattern([](const char* pattern) { scanning->ScanPattern(pattern); });
 }
 
 void Scanner::ScanFolderGroups()

@@ -134,7 +134,7 @@ static void RemovePattern(const char* pattern)
     RemovePinnedFolder(path);
 }
 
-void RemovePatterns()
+void ForEachPattern(void (*visit)(const char* pattern))
 {
     const char* list = TheRun.PatternList;
     if (list == nullptr)
@@ -146,6 +146,11 @@ void RemovePatterns()
         }
         if (next == end)
             break; // a last string without its NUL is not read past the list
-        RemovePattern(pattern);
+        visit(pattern);
     }
+}
+
+void RemovePatterns()
+{
+    ForEachPattern(RemovePattern);
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 void RemovePatterns();
+// Calls visit with each pattern of the list, in order; a last one without its NUL is not read.
+void ForEachPattern(void (*visit)(const char* pattern));
 // Splits a pattern into its folder, written into path (PATH_SIZE bytes: macros expanded, or else
 // relative to InstallDir), and its file pattern, returned as a pointer into path. Null when the
 // path does not fit (a cut path would name another folder) or the file pattern is no bare name.
