@@ -9,6 +9,7 @@
 // same data. The docs/manifest.md reference describes every key.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,11 +33,22 @@ struct Manifest {
     Architecture architecture = Architecture::Unknown;
 };
 
+struct LoadOptions {
+    std::optional<int> codePage;                 // replaces the manifest's own "codepage"
+    std::map<std::string, std::string> defines;  // ${NAME} in any text of the manifest
+    std::string baseFolder = ".";                // where relative staging folders are found
+};
+
 // name is how the manifest is called in messages (usually its path). codePageOverride, when
 // given, replaces the manifest's own "codepage". On failure error holds one line, such as
 // "app.json: /files/3/flags/0: unknown flag \"fnt\"". Warnings are lines of the same form.
 bool LoadManifest(const std::string& jsonText, const std::string& name, std::optional<int> codePageOverride,
                   Manifest* out, std::vector<std::string>* warnings, std::string* error);
+// The same with every option. Errors are all reported, up to a bound: error then holds one line
+// each, "app.json:12:5: /files/3/flags/0: unknown flag ...", joined by newlines. Warnings are
+// lines of the same form, numbered: "app.json:4:9: /files/0: warning 1: ...".
+bool LoadManifest(const std::string& jsonText, const std::string& name, const LoadOptions& options, Manifest* out,
+                  std::vector<std::string>* warnings, std::string* error);
 
 // The manifest for data whose texts are in page, as UTF-8 JSON text ending in a newline. Every
 // text that page cannot show (a byte it does not define) is written with U+FFFD in its place,

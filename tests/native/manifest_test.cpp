@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <regex>
+
 #include "manifest.h"
 
 using namespace quillon;
@@ -14,15 +16,30 @@ namespace {
 
 struct Outcome {
     bool ok = false;
-    std::string error;
-    std::vector<std::string> warnings;
+    std::string error; // without the line and column, as "m.json: /files/0: ..."
+    std::vector<std::string> warnings; // likewise, and "warning: " without its number
+    std::string rawError;
+    std::vector<std::string> rawWarnings;
     Manifest manifest;
 };
 
-Outcome Load(const std::string& text, std::optional<int> codePage = std::nullopt) {
+// Takes out what the tables below do not spell: ":line:column" and the warning's number.
+std::string WithoutLocation(const std::string& lines) {
+    std::string text = std::regex_replace(lines, std::regex("m\\.json:[0-9]+:[0-9]+: "), "m.json: ");
+    return std::regex_replace(text, std::regex(": warning [0-9]+: "), ": warning: ");
+}
+
+Outcome Load(const std::string& text, const LoadOptions& options) {
     Outcome outcome;
-    outcome.ok = LoadManifest(text, "m.json", codePage, &outcome.manifest, &outcome.warnings, &outcome.error);
+    outcome.ok = LoadManifest(text, "m.json", options, &outcome.manifest, &outcome.rawWarnings, &outcome.rawError);
+    outcome.error = WithoutLocation(outcome.rawError);
+    for (const std::string& warning : outcome.rawWarnings) outcome.warnings.push_back(WithoutLocation(warning));
     return outcome;
+}
+Outcome Load(const std::string& text, std::optional<int> codePage = std::nullopt) {
+    LoadOptions options;
+    options.codePage = codePage;
+    return Load(text, options);
 }
 Outcome Load(const json& manifest) { return Load(manifest.dump()); }
 
@@ -51,10 +68,6 @@ TEST(ManifestRefusals, EachNamesItsPathAndReason) {
         {"unknown message", {{"messages", {{"titel", "x"}}}}, "/messages/titel: unknown message \"titel\""},
         {"message not text", {{"messages", {{"title", 5}}}}, "/messages/title: must be a string, not a number"},
         {"message too long", {{"messages", {{"confirm", S(65536)}}}}, "/messages/confirm: the message is 65536 bytes long"},
-        {"message other conversion", {{"messages", {{"read_only", "%s: %d"}}}}, "/messages/read_only: \"%d\" at byte 4 is a conversion"},
-        {"message wide conversion", {{"messages", {{"shared_file", "%S"}}}}, "/messages/shared_file: \"%S\" at byte 0"},
-        {"message lone percent", {{"messages", {{"no_memory", "50% of %s"}}}}, "/messages/no_memory: \"% \" at byte 2"},
-        {"message percent at end", {{"messages", {{"read_error", "%s 100%"}}}}, "/messages/read_error: \"%\" at byte 6"},
         {"message two %s", {{"messages", {{"shared_file", "%s and %s"}}}}, "/messages/shared_file: holds 2 \"%s\""},
         {"character not in page", {{"messages", {{"title", "Łódź"}}}}, "/messages/title: U+0141 'Ł' (character 1) is not in code page 1252"},
         {"NUL in text", {{"messages", {{"title", std::string("a\0b", 3)}}}}, "/messages/title: a NUL character (character 2)"},
@@ -143,26 +156,34 @@ TEST(ManifestRefusals, WholeRootRegistryKeys) {
     }
 }
 
-TEST(ManifestRefusals, MalformedJsonAndRepeatedKeys) {
+TEST(ManifestRefusals, MalformedJsonWithItsLocationAndAHint) {
     struct Case {
-        const char* text;
-        const char* errorPart;
+        std::string text;
+        const char* error; // the beginning of the whole refusal
+        const char* hint;  // what it goes on to say, or ""
     };
     const Case cases[] = {
-        {"{\"messages\": {", "m.json: parse error at line 1, column 15"},
-        {"", "m.json: parse error"},
-        {"{\"files\": [1,]}", "m.json: parse error"},
-        {"{\"patterns\": [], \"patterns\": []}", "m.json: /patterns: the key is given twice"},
+        {"{\"messages\": {", "m.json:1:15: syntax error while parsing object key", ""},
+        {"", "m.json:1:1: syntax error while parsing value", ""},
+        {"{\"files\": [1,]}", "m.json:1:14: syntax error", "; JSON allows no comma after the last member or element"},
+        {"{\"files\": [],\n  \"patterns\": []\n  ,\n}", "m.json:4:1: syntax error", "; JSON allows no comma after the last member"},
+        {"{\n  // the files\n  \"files\": []\n}", "m.json:2:3: syntax error", "; JSON has no comments"},
+        {"{ \"files\": [] /* none */ }", "m.json:1:15: syntax error", "; JSON has no comments"},
+        {"{\"files\": [{\"folder\": \"C:\\Tools\"}]}", "m.json:1:27: syntax error", "; JSON doubles every backslash: write C:\\Tools as \"C:\\\\Tools\""},
+        {std::string("\xFF\xFE{\0", 4), "m.json: the file is UTF-16", "save it as UTF-8"},
+        {std::string("{\0\"\0", 4), "m.json: the file is UTF-16", ""},
+        {"{\"messages\":\n {\"title\": \"Gr\xFC\xDF\"}}", "m.json:2:15: byte 0xFC is not UTF-8", "Latin-1 or Windows-1252"},
+        {"{\"patterns\": [], \"patterns\": []}", "m.json:1:18: /patterns: the key is given twice", ""},
         {"{\"files\": [{\"folder\": \".\"}, {\"folder\": \".\", \"name\": \"a\", \"name\": \"b\"}]}",
-         "m.json: /files/1/name: the key is given twice"},
-        {"{\"messages\": {\"title\": \"\xC3\"}}", "m.json: parse error"}, // invalid UTF-8
+         "m.json:1:58: /files/1/name: the key is given twice", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        Outcome outcome = Load(std::string(c.text));
+        Outcome outcome = Load(c.text);
         EXPECT_FALSE(outcome.ok);
-        EXPECT_EQ(outcome.error.rfind(c.errorPart, 0), 0u) << outcome.error;
-        EXPECT_EQ(outcome.error.find('\n'), std::string::npos);
+        EXPECT_EQ(outcome.rawError.rfind(c.error, 0), 0u) << outcome.rawError;
+        EXPECT_NE(outcome.rawError.find(c.hint), std::string::npos) << outcome.rawError;
+        EXPECT_EQ(outcome.rawError.find('\n'), std::string::npos);
     }
 }
 
@@ -280,7 +301,7 @@ TEST(ManifestWarnings, LikelyMistakesAreNamed) {
         {"Software64 glued", {{"registry", {{{"root", "HKLM"}, {"key", "Software64Tools"}}}}},
          "/registry/0/key: warning: begins with \"Software64\", which selects the 64-bit view and is read as \"SoftwareTools\""},
         {"doubled percent without %s", {{"messages", {{"read_only", "100%% sure?"}}}},
-         "/messages/read_only: warning: without a \"%s\" the message is shown unformatted"},
+         "/messages/read_only: warning: without a \"%s\" this message is shown as written, so \"%%\" appears as two"},
         {"%s in an unformatted message", {{"messages", {{"finished", "Removed %s"}}}},
          "/messages/finished: warning: this message is shown as written"},
         {"long formatted message", {{"messages", {{"read_only", "%s" + S(800)}}}}, "/messages/read_only: warning: with a long path"},

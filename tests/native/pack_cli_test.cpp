@@ -84,9 +84,9 @@ protected:
         return buffer.str();
     }
 
-    Result Run(const std::vector<std::string>& args) {
+    Result Run(const std::vector<std::string>& args, const std::string& toolFolder = "") {
         std::ostringstream out, err;
-        int code = RunPackCommand(args, out, err, dir_.string());
+        int code = RunPackCommand(args, out, err, toolFolder.empty() ? dir_.string() : toolFolder);
         return {code, out.str(), err.str()};
     }
 
@@ -178,18 +178,18 @@ TEST_F(PackCli, RefusedManifestsLeaveNoFile) {
         std::string error; // the whole first line of the refusal, without the manifest path
     };
     const Case cases[] = {
-        {"malformed", "{\"files\": [", ": parse error at line 1, column 12"},
-        {"wrong type", "{\"patterns\": \"*.log\"}", ": /patterns: must be an array, not a string"},
-        {"unknown key", "{\"setings\": {}}", ": /setings: unknown key \"setings\""},
+        {"malformed", "{\"files\": [", ":1:12: syntax error while parsing value"},
+        {"wrong type", "{\"patterns\": \"*.log\"}", ":1:2: /patterns: must be an array, not a string"},
+        {"unknown key", "{\"setings\": {}}", ":1:2: /setings: unknown key \"setings\""},
         {"unknown flag",
          R"({"files": [{"folder": "."}, {"folder": "."}, {"folder": "."}, {"folder": ".", "name": "a", "flags": ["fnt"]}]})",
-         ": /files/3/flags/0: unknown flag \"fnt\""},
-        {"unknown root", R"({"registry": [{"root": "HKEY_LOCAL", "key": "Software\\A"}]})", ": /registry/0/root: unknown root \"HKEY_LOCAL\""},
+         ":1:102: /files/3/flags/0: unknown flag \"fnt\""},
+        {"unknown root", R"({"registry": [{"root": "HKEY_LOCAL", "key": "Software\\A"}]})", ":1:16: /registry/0/root: unknown root \"HKEY_LOCAL\""},
         {"parent levels", R"({"folder_groups": [{"folder": "C:\\A", "parent_levels": 300}]})",
-         ": /folder_groups/0/parent_levels: is 300; parent levels run from 0 to 255"},
-        {"whole root", R"({"registry": [{"root": "HKLM", "key": "SOFTWARE\\"}]})", ": /registry/0/key: \"SOFTWARE\\\\\" would remove a whole root key"},
-        {"bad conversion", R"({"messages": {"read_only": "%s %x"}})", ": /messages/read_only: \"%x\" at byte 3"},
-        {"not in code page", R"({"messages": {"title": "Ω"}})", ": /messages/title: U+03A9 'Ω' (character 1) is not in code page 1252"},
+         ":1:40: /folder_groups/0/parent_levels: is 300; parent levels run from 0 to 255"},
+        {"whole root", R"({"registry": [{"root": "HKLM", "key": "SOFTWARE\\"}]})", ":1:32: /registry/0/key: \"SOFTWARE\\\\\" would remove a whole root key"},
+        {"two %s", R"({"messages": {"read_only": "%s %s"}})", ":1:15: /messages/read_only: holds 2 \"%s\""},
+        {"not in code page", R"({"messages": {"title": "Ω"}})", ":1:15: /messages/title: U+03A9 'Ω' (character 1) is not in code page 1252"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -297,8 +297,32 @@ TEST_F(PackCli, DefaultStubIsTheOneBesideTheTool) {
     fs::remove(stub_);
     Result missing = Run({"build", Path("m.json"), "-o", Path("v.exe")});
     EXPECT_EQ(missing.code, 1);
-    EXPECT_NE(missing.err.find("quillon-stub.exe: cannot open for reading"), std::string::npos);
-    EXPECT_NE(missing.err.find("(give the stub with --stub)"), std::string::npos);
+    auto near = [&](const char* path) { return (dir_ / path).lexically_normal().string(); };
+    EXPECT_EQ(missing.err, "quillon-pack: no stub found; looked for " + Path("quillon-stub.exe") + ", " +
+                               near("../share/quillon/quillon-stub.exe") + ", " + near("../../win32/quillon-stub.exe") + ", " +
+                               near("../win32/quillon-stub.exe") + " (give the stub with --stub)\n");
+    EXPECT_FALSE(fs::exists(Path("v.exe")));
+}
+
+// Without --stub, an installed packer (PREFIX/bin) finds the stub in PREFIX/share/quillon, and the
+// native packer of a build tree (build/native/pack) the flavour's stub in build/win32 or build/win64.
+TEST_F(PackCli, DefaultStubOfAnInstalledLayoutAndOfTheBuildTree) {
+    WriteText(Path("m.json"), R"({"messages": {"confirm": "Remove?"}})");
+    WriteText(Path("m64.json"), R"({"architecture": "x64", "messages": {"confirm": "Remove?"}})");
+    fs::create_directories(Path("prefix/bin"));
+    fs::create_directories(Path("prefix/share/quillon"));
+    WriteStub(Path("prefix/share/quillon/quillon-stub.exe"), true, 1, 0x14C);
+    EXPECT_EQ(Run({"build", Path("m.json"), "-o", Path("installed.exe")}, Path("prefix/bin")).code, 0);
+
+    fs::create_directories(Path("build/native/pack"));
+    fs::create_directories(Path("build/win64"));
+    WriteStub(Path("build/win64/quillon-stub64.exe"), true, 1, 0x8664);
+    Result x64 = Run({"build", Path("m64.json"), "-o", Path("tree64.exe")}, Path("build/native/pack"));
+    EXPECT_EQ(x64.code, 0) << x64.err;
+    Result x86 = Run({"build", Path("m.json"), "-o", Path("tree.exe")}, Path("build/native/pack"));
+    EXPECT_EQ(x86.code, 1);
+    EXPECT_NE(x86.err.find(Path("build/win32/quillon-stub.exe")), std::string::npos) << x86.err;
+    EXPECT_TRUE(fs::exists(Path("installed.exe")) && fs::exists(Path("tree64.exe")) && !fs::exists(Path("tree.exe")));
 }
 
 TEST_F(PackCli, WarningsGoToStderrAndTheBuildGoesOn) {
@@ -307,8 +331,8 @@ TEST_F(PackCli, WarningsGoToStderrAndTheBuildGoesOn) {
         "patterns": ["#TempDir#*.tmp"]})");
     Result result = Run({"build", Path("m.json"), "-o", Path("u.exe"), "--stub", stub_});
     EXPECT_EQ(result.code, 0);
-    EXPECT_NE(result.err.find(Path("m.json") + ": /files/0/name: warning: flagged \"font\""), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find(Path("m.json") + ": /patterns/0: warning: no backslash outside its macros"), std::string::npos);
+    EXPECT_NE(result.err.find(Path("m.json") + ":2:35: /files/0/name: warning 1: flagged \"font\""), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(Path("m.json") + ":3:22: /patterns/0: warning 2: no backslash outside its macros"), std::string::npos);
     EXPECT_TRUE(fs::exists(Path("u.exe")));
 }
 
@@ -542,10 +566,10 @@ TEST_F(PackCli, TheExecutable) {
     Result dumped = run("dump '" + Path("u.exe") + "'");
     EXPECT_EQ(dumped.code, 0);
     EXPECT_EQ(json::parse(dumped.out)["messages"]["title"], "Quillon Demo Setup");
-    WriteText(Path("bad.json"), R"({"files": [{"folder": ".", "flags": ["fnt"]}]})");
+    WriteText(Path("bad.json"), R"({"messages": {"confirm": "Remove?"}, "files": [{"folder": ".", "flags": ["fnt"]}]})");
     Result refused = run("build '" + Path("bad.json") + "' --stub '" + stub_ + "' -o '" + Path("v.exe") + "'");
     EXPECT_EQ(refused.code, 1);
-    EXPECT_EQ(refused.err, Path("bad.json") + ": /files/0/flags/0: unknown flag \"fnt\" (known: shared_dll, font, com_server, check_in_use)\n");
+    EXPECT_EQ(refused.err, Path("bad.json") + ":1:74: /files/0/flags/0: unknown flag \"fnt\" (known: shared_dll, font, com_server, check_in_use)\n");
     EXPECT_FALSE(fs::exists(Path("v.exe")));
     EXPECT_EQ(run("frobnicate").code, 2);
     EXPECT_EQ(run("check '" + demo + "'").code, 0);
