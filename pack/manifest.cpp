@@ -541,6 +541,13 @@ std::string JoinKey(const std::vector<std::string>& parts, size_t from = 0) {
     return joined;
 }
 
+// The first name of a key text as written, without the backslashes before it.
+std::string FirstKeyName(const std::string& key) {
+    size_t start = key.find_first_not_of('\\');
+    if (start == std::string::npos) return std::string();
+    return key.substr(start, key.find('\\', start) - start);
+}
+
 // Why an entry's key text would destroy what is not the application's or do nothing, and which
 // override of "allow" lifts that ("" when none does). refused is false for a sound key.
 struct KeyRefusal {
@@ -560,7 +567,7 @@ KeyRefusal CheckKeyText(uint32_t root, const std::string& keyText, const std::se
         for (const RootNameEntry& candidate : kRoots)
             if (parts[0] == FoldCase(candidate.shortName) || parts[0] == FoldCase(candidate.longName))
                 return {true, "root_name",
-                        "begins with the root name " + Quote(candidate.longName) + " or its short form, which \"root\" "
+                        "begins with the root name " + Quote(FirstKeyName(keyPart)) + ", which \"root\" "
                         "already gives: the entry names a key of that name below the root and removes nothing; leave "
                         "the root out of the key (or give \"allow\": [\"root_name\"] if the key is really called so)"};
     if (!allowed.count("slash") && keyPart.find('/') != std::string::npos)

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <regex>
 
 #include "manifest.h"
@@ -384,4 +385,186 @@ TEST(ManifestDump, ReportsWhatItCannotShow) {
     EXPECT_NE(notes[0].find("2 strings beyond message 15"), std::string::npos);
     EXPECT_NE(notes[1].find("/files/0/flags: bits 0x30"), std::string::npos);
     EXPECT_NE(notes[2].find("/settings: flag bits 0x10"), std::string::npos);
+}
+
+// Entries that would destroy what is not the application's, or do nothing: each refusal names its
+// line, column and reason, and the entry's "allow" lifts it where an override exists.
+TEST(ManifestSafety, RefusalsWithTheirLocationAndOverride) {
+    struct Case {
+        std::string entries; // the registry or files array, on line 2
+        const char* error;   // the whole refusal's beginning
+        const char* override; // "" when none lifts it
+    };
+    const Case cases[] = {
+        {R"([{"root": "HKLM", "key": "Software/Demo"}])", "m.json:2:31: /registry/0/key: holds '/'", "slash"},
+        {R"([{"root": "HKLM", "key": "HKEY_LOCAL_MACHINE\\Software\\Demo"}])",
+         "m.json:2:31: /registry/0/key: begins with the root name \"HKEY_LOCAL_MACHINE\"", "root_name"},
+        {R"([{"root": "HKCU", "key": "Software\\Demo"}, {"root": "HKCU", "key": "hkcu\\Software\\Demo"}])",
+         "m.json:2:74: /registry/1/key: begins with the root name \"hkcu\"", "root_name"},
+        {R"([{"root": "HKCU", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Run"}])",
+         "m.json:2:31: /registry/0/key: is a key other programs share (Software\\Microsoft\\Windows\\CurrentVersion\\Run)", "shared_key"},
+        {R"([{"root": "HKLM", "key": "Software\\Microsoft\\Windows"}])",
+         "m.json:2:31: /registry/0/key: lies above a key other programs share (Software\\Microsoft\\Windows\\CurrentVersion\\Run)", "shared_key"},
+        {R"([{"root": "HKLM", "key": "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"}])",
+         "m.json:2:31: /registry/0/key: is a key other programs share (Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall)", "shared_key"},
+        {R"([{"root": "HKLM", "key": "Software64\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"}])",
+         "m.json:2:31: /registry/0/key: is a key other programs share (Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs)", "shared_key"},
+        {R"([{"root": "HKLM", "key": "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"}])",
+         "m.json:2:31: /registry/0/key: is a key other programs share (Software\\Microsoft\\Windows\\CurrentVersion\\Run)", "shared_key"},
+        {R"([{"root": "HKLM", "key": "Software\\Policies"}])", "m.json:2:31: /registry/0/key: is a key other programs share (Software\\Policies)", "shared_key"},
+        {R"([{"root": "HKCU", "key": "Software\\Classes\\CLSID"}])", "m.json:2:31: /registry/0/key: is a key other programs share (HKCR\\CLSID)", "shared_key"},
+        {R"([{"root": "HKU", "key": ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"}])",
+         "m.json:2:30: /registry/0/key: is a key other programs share (Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce)", "shared_key"},
+        // Keys the uninstaller itself never removes: an override would not make the entry work.
+        {R"([{"root": "HKCU", "key": "Software\\Microsoft"}])", "m.json:2:31: /registry/0/key: the uninstaller never removes this key", ""},
+        {R"([{"root": "HKU", "key": ".DEFAULT"}])", "m.json:2:30: /registry/0/key: names a whole user's registry", ""},
+        {R"([{"root": "HKCU", "key": "Software\\Demo", "value": "a\\b"}])", "m.json:2:56: /registry/0/value: a value name cannot hold a backslash", ""},
+        {R"([{"root": "HKCU", "key": "Software\\Demo", "allow": ["shared"]}])", "m.json:2:66: /registry/0/allow/0: unknown override \"shared\"", ""},
+        {R"([{"folder": ".", "name": "a.dll", "flags": ["shared_dll"]}, {"folder": ".\\", "name": "A.DLL"}])",
+         "m.json:2:70: /files/1: repeats /files/0 (letter case aside): the shared DLL's count would be lowered twice", "duplicate"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entries);
+        std::string section = c.entries.find("\"root\"") != std::string::npos ? "registry" : "files";
+        Outcome outcome = Load("{\"messages\": {\"confirm\": \"?\"},\n\"" + section + "\": " + c.entries + "}");
+        EXPECT_FALSE(outcome.ok);
+        EXPECT_EQ(outcome.rawError.rfind(c.error, 0), 0u) << outcome.rawError;
+        if (!*c.override) continue;
+        json manifest = json::parse("{\"messages\": {\"confirm\": \"?\"}, \"" + section + "\": " + c.entries + "}");
+        manifest[section].back()["allow"] = {c.override};
+        Outcome allowed = Load(manifest);
+        EXPECT_TRUE(allowed.ok) << allowed.error;
+    }
+    // Below a shared key, and a value in one, is the application's own.
+    for (const char* key : {"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo", "Software\\Policies\\Demo",
+                            "Software\\Classes\\CLSID\\{0D3E1F4A-1111-2222-3333-444455556666}", "Software\\Microsoft\\Windows\\CurrentVersion\\Run\\\\Demo"}) {
+        SCOPED_TRACE(key);
+        Outcome outcome = Load(json{{"messages", {{"confirm", "?"}}}, {"registry", {{{"root", "HKLM"}, {"key", key}}}}});
+        EXPECT_TRUE(outcome.ok) << outcome.error;
+        EXPECT_TRUE(outcome.warnings.empty());
+    }
+    for (const char* key : {"CLSID", "Interface", "TypeLib", "AppID", "*", "Directory", "Folder"}) {
+        SCOPED_TRACE(key);
+        EXPECT_FALSE(Load(json{{"registry", {{{"root", "HKCR"}, {"key", key}}}}}).ok);
+        EXPECT_TRUE(Load(json{{"registry", {{{"root", "HKCR"}, {"key", std::string(key) + "\\shellex\\Demo"}}}}}).ok);
+    }
+}
+
+// Warnings for what works but is likely not meant, with their location and number.
+TEST(ManifestWarnings, SystemProgramsWindowsFolderAndRepeats) {
+    struct Case {
+        const char* manifest; // the text after the messages, on line 2
+        const char* warning;
+    };
+    const Case cases[] = {
+        {R"("settings": {"pre_command": "\"cmd.exe\" /c del x"}})",
+         "m.json:2:14: /settings/pre_command: warning 1: \"cmd.exe\" runs from the install folder, where there is no cmd.exe, so "
+         "nothing runs; write \"#System#\\cmd.exe\" to run the system's"},
+        {R"("settings": {"pre_command": "\"MsiExec.exe\" /x {1}"}})", "m.json:2:14: /settings/pre_command: warning 1: \"MsiExec.exe\" runs from"},
+        {R"("settings": {"pre_command": "rundll32.exe"}})", "m.json:2:14: /settings/pre_command: warning 1: \"rundll32.exe\" runs from"},
+        {R"("settings": {"pre_command": "\"regsvr32\" /u /s x.dll"}})",
+         "m.json:2:14: /settings/pre_command: warning 1: \"regsvr32\" runs from the install folder, where there is no regsvr32.exe"},
+        {R"("files": [{"folder": "C:\\WINDOWS\\System32", "name": "demo.ocx"}]})",
+         "m.json:2:11: /files/0: warning 1: a file in the Windows folder without \"shared_dll\""},
+        {R"("files": [{"folder": ".", "name": "a.txt"}, {"folder": ".", "name": "A.txt"}]})",
+         "m.json:2:45: /files/1: warning 1: repeats /files/0 (letter case aside)"},
+        {R"("registry": [{"root": "HKCU", "key": "Software\\Demo"}, {"root": "hkcu", "key": "software\\demo"}]})",
+         "m.json:2:57: /registry/1: warning 1: repeats /registry/0"},
+        {R"("patterns": ["*.log", "*.LOG"]})", "m.json:2:23: /patterns/1: warning 1: repeats /patterns/0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.manifest);
+        Outcome outcome = Load(std::string("{\"messages\": {\"confirm\": \"?\"},\n") + c.manifest);
+        ASSERT_TRUE(outcome.ok) << outcome.rawError;
+        ASSERT_EQ(outcome.rawWarnings.size(), 1u) << outcome.rawWarnings[0];
+        EXPECT_EQ(outcome.rawWarnings[0].rfind(c.warning, 0), 0u) << outcome.rawWarnings[0];
+    }
+    // Through a folder macro, and with shared_dll, nothing is said.
+    Outcome quiet = Load(json{{"messages", {{"confirm", "?"}}},
+                              {"files", {{{"folder", "C:\\Windows\\System32"}, {"name", "demo.ocx"}, {"flags", {"shared_dll"}}}}},
+                              {"settings", {{"pre_command", "\"#System#\\cmd.exe\" /c del x"}}}});
+    ASSERT_TRUE(quiet.ok) << quiet.error;
+    EXPECT_TRUE(quiet.warnings.empty()) << quiet.warnings[0];
+}
+
+// Percent signs as the uninstaller shows them: a message it never formats, or a formatted one
+// without "%s", takes '%' as it stands; with "%s" a lone '%' stays too.
+TEST(ManifestValues, PercentSignsAsTheUninstallerShowsThem) {
+    Outcome outcome = Load(json{{"messages", {{"confirm", "Zu 100% sicher?"}, {"shared_file", "100% sicher?"},
+                                              {"no_memory", "%s: 100% voll, 50%% frei"}, {"finished", "100%"}}}});
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_TRUE(outcome.warnings.empty()) << outcome.warnings[0];
+    EXPECT_EQ(outcome.manifest.data.messages[MSG_SHARED_FILE], "100% sicher?");
+}
+
+TEST(ManifestFeedback, EveryErrorInOneRunUpToABound) {
+    Outcome three = Load(std::string("{\n"
+                                     "  \"messages\": {\"titel\": \"Demo\"},\n"
+                                     "  \"files\": [\n"
+                                     "    {\"folder\": \".\", \"name\": \"a.exe\", \"flags\": [\"fnt\"]},\n"
+                                     "    {\"folder\": \"\", \"name\": \"b.exe\"}\n"
+                                     "  ],\n"
+                                     "  \"registry\": [{\"root\": \"HKLM\", \"key\": \"Software\"}]\n"
+                                     "}\n"));
+    EXPECT_FALSE(three.ok);
+    EXPECT_EQ(three.rawError, "m.json:2:16: /messages/titel: unknown message \"titel\"\n"
+                              "m.json:4:48: /files/0/flags/0: unknown flag \"fnt\" (known: shared_dll, font, com_server, check_in_use)\n"
+                              "m.json:5:6: /files/1/folder: is empty: use \".\" for the install folder or a full path\n"
+                              "m.json:7:33: /registry/0/key: \"Software\" would remove a whole root key; name the application's own key");
+    json many = {{"patterns", json::array()}};
+    for (int i = 0; i < 30; ++i) many["patterns"].push_back("");
+    Outcome bounded = Load(many);
+    EXPECT_EQ(std::count(bounded.error.begin(), bounded.error.end(), '\n'), 20) << bounded.error;
+    EXPECT_NE(bounded.error.find("/patterns/19: is empty"), std::string::npos);
+    EXPECT_EQ(bounded.error.substr(bounded.error.rfind('\n') + 1), "m.json: stopped after 20 errors");
+}
+
+TEST(ManifestDefines, NamesStandForTheirValuesInEveryText) {
+    LoadOptions options;
+    options.defines = {{"VENDOR", "Acme"}, {"FONTS", "D:\\Windows\\Fonts"}};
+    Outcome outcome = Load(std::string(R"j({"messages": {"confirm": "Remove ${VENDOR}? ($${VENDOR} stays)"},
+        "files": [{"folder": "${FONTS}", "name": "${VENDOR}.ttf", "flags": ["font", "shared_dll"]}],
+        "registry": [{"root": "HKCU", "key": "Software\\${VENDOR}"}]})j"), options);
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_EQ(outcome.manifest.data.messages[MSG_CONFIRM], "Remove Acme? (${VENDOR} stays)");
+    EXPECT_EQ(outcome.manifest.data.files[0].folder, "D:\\Windows\\Fonts");
+    EXPECT_EQ(outcome.manifest.data.files[0].name, "Acme.ttf");
+    EXPECT_EQ(outcome.manifest.data.registry[0].keyPath, "Software\\Acme");
+    Outcome undefined = Load(std::string("{\"messages\": {\"confirm\": \"?\"},\n \"patterns\": [\"${LOGS}\\\\*.log\", \"${VENDOR\"]}"), options);
+    EXPECT_EQ(undefined.rawError, "m.json:2:15: /patterns/0: ${LOGS} is not defined; give it with --define LOGS=VALUE\n"
+                                  "m.json:2:33: /patterns/1: \"${\" without its closing \"}\" (write \"$${\" for the text ${)");
+}
+
+TEST(ManifestDump, RegistryValuesInThePlainForm) {
+    Outcome plain = Load(json{{"messages", {{"confirm", "?"}}},
+                              {"registry", {{{"root", "HKCU"}, {"key", "Software\\Microsoft\\Windows\\CurrentVersion\\Run"}, {"value", "Demo"}},
+                                            {{"root", "HKCU"}, {"key", "Software\\Demo"}, {"value", ""}},
+                                            {{"root", "HKCU"}, {"key", "Software\\Demo\\\\Level"}},
+                                            {{"root", "HKCU"}, {"key", "Software\\Demo"}}}}});
+    ASSERT_TRUE(plain.ok) << plain.error;
+    const std::vector<RegistryItem>& items = plain.manifest.data.registry;
+    EXPECT_EQ(items[0].keyPath, "Software\\Microsoft\\Windows\\CurrentVersion\\Run\\\\Demo");
+    EXPECT_EQ(items[1].keyPath, "Software\\Demo\\\\");
+    json dumped = json::parse(DumpManifest(plain.manifest.data, *FindCodePage(1252), nullptr, nullptr));
+    EXPECT_EQ(dumped["registry"], json::parse(R"([
+        {"root": "HKCU", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "value": "Demo"},
+        {"root": "HKCU", "key": "Software\\Demo", "value": ""},
+        {"root": "HKCU", "key": "Software\\Demo", "value": "Level"},
+        {"root": "HKCU", "key": "Software\\Demo"}])"));
+    Outcome back = Load(dumped.dump());
+    ASSERT_TRUE(back.ok) << back.error;
+    EXPECT_EQ(EncodeUninstallData(back.manifest.data), EncodeUninstallData(plain.manifest.data));
+    // What an override lets through is dumped with it, so that the dump builds again.
+    UninstallData data;
+    data.messages.assign(MSG_COUNT, "");
+    data.files = {{".", "a.dll", FILE_SHARED_DLL}, {".", "A.dll", FILE_SHARED_DLL}};
+    data.registry = {{ROOT_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run"}, {ROOT_LOCAL_MACHINE, "Software/Demo"}};
+    dumped = json::parse(DumpManifest(data, *FindCodePage(1252), nullptr, nullptr));
+    EXPECT_FALSE(dumped["files"][0].contains("allow"));
+    EXPECT_EQ(dumped["files"][1]["allow"], json({"duplicate"}));
+    EXPECT_EQ(dumped["registry"][0]["allow"], json({"shared_key"}));
+    EXPECT_EQ(dumped["registry"][1]["allow"], json({"slash"}));
+    Outcome rebuilt = Load(dumped.dump());
+    ASSERT_TRUE(rebuilt.ok) << rebuilt.error;
+    EXPECT_EQ(EncodeUninstallData(rebuilt.manifest.data), EncodeUninstallData(data));
 }
