@@ -218,6 +218,18 @@ public:
         errors_.push_back(Line(path, what));
         if (errors_.size() >= kErrorBound) throw TooManyErrors{};
     }
+    // The errors in the order of their places in the file (a section's checks run one after
+    // another, not in the file's order).
+    void SortErrors() {
+        auto place = [this](const std::string& line) {
+            size_t at = name_.size();
+            unsigned long row = 0, column = 0;
+            if (line.compare(at, 1, ":") == 0) std::sscanf(line.c_str() + at, ":%lu:%lu", &row, &column);
+            return std::make_pair(row, column);
+        };
+        std::stable_sort(errors_.begin(), errors_.end(),
+                         [&](const std::string& a, const std::string& b) { return place(a) < place(b); });
+    }
     // Runs one step of the check (an entry, a section); a refusal in it is recorded and the check
     // goes on with the next step.
     template <class Step> void Guard(Step step) {
@@ -825,7 +837,8 @@ json ParseStrict(const std::string& text, std::string* duplicatePath) {
     return json::parse(text, callback);
 }
 
-// Matches a glob ('*' any run of characters, '?' one) letter case aside, as Windows matches names.
+// Matches a glob ('*' any run of characters within one name, '?' one character) letter case
+// aside, as Windows matches names.
 bool GlobMatches(const std::string& glob, const std::string& text) {
     size_t g = 0, t = 0, star = std::string::npos, resume = 0;
     while (t < text.size()) {
@@ -834,7 +847,7 @@ bool GlobMatches(const std::string& glob, const std::string& text) {
         } else if (g < glob.size() && glob[g] == '*') {
             star = g++;
             resume = t;
-        } else if (star != std::string::npos) {
+        } else if (star != std::string::npos && text[resume] != '\\') {
             g = star + 1;
             t = ++resume;
         } else {
@@ -1180,7 +1193,9 @@ bool LoadManifest(const std::string& jsonText, const std::string& name, const Lo
         if (checksInUse && data.messages[MSG_FILES_IN_USE].empty())
             checker.Warn("/messages", "files are checked for being in use but there is no \"files_in_use\" message: "
                                       "the Retry/Cancel box shows an empty text");
+        checker.SortErrors();
     } catch (const TooManyErrors&) {
+        checker.SortErrors();
         if (checker.errors().size() >= kErrorBound)
             checker.AddLine(name + ": stopped after " + std::to_string(kErrorBound) + " errors");
     }

@@ -386,7 +386,10 @@ int Scan(const Options& options, std::ostream& out, std::ostream& err) {
     nlohmann::ordered_json flags = nlohmann::ordered_json::object();
     for (const char* font : {".ttf", ".otf", ".ttc", ".fon"})
         if (extensions.count(font)) flags[std::string("*") + font] = {"font"};
-    if (extensions.count(".exe")) flags["*.exe"] = {"check_in_use"};
+    if (extensions.count(".exe")) {
+        flags["*.exe"] = {"check_in_use"};
+        skeleton["messages"]["files_in_use"] = "APPLICATION is still running. Close it, then click Retry.";
+    }
     section["flags"] = flags;
     skeleton["staging"] = nlohmann::ordered_json::array({section});
     skeleton["registry"] = nlohmann::ordered_json::array();

@@ -605,3 +605,131 @@ TEST_F(PackCli, StampTool) {
     EXPECT_EQ(help.code, 0);
     EXPECT_EQ(help.out.rfind("usage: quillon-stamp STUB.exe", 0), 0u);
 }
+
+// A staging tree becomes one entry per file and folder, in an order that leaves nothing behind:
+// removing the entries last first, as the uninstaller's file pass does (a file deleted, a folder
+// entry's folder removed when empty), empties an installed copy of the tree completely.
+TEST_F(PackCli, StagingFolderBecomesEntriesThatEmptyTheTree) {
+    for (const char* file : {"stage/Demo.exe", "stage/bin/core.dll", "stage/bin/plugins/export.dll", "stage/fonts/Sans.TTF",
+                             "stage/debug.pdb", "stage/docs/obj/x.pdb"}) {
+        fs::create_directories(fs::path(Path(file)).parent_path());
+        WriteText(Path(file), file);
+    }
+    fs::create_directories(Path("stage/docs/empty"));
+    const char* manifest = R"({"messages": {"confirm": "?", "files_in_use": "Close it"},
+        "staging": [{"source": "stage", "target": ".\\app", "exclude": ["*.pdb"],
+                     "flags": {"*.ttf": ["font"], "bin\\*.dll": ["shared_dll"], "*.exe": ["check_in_use"]}}]})";
+    LoadOptions options;
+    options.baseFolder = dir_.string();
+    Manifest loaded;
+    std::vector<std::string> warnings;
+    std::string error;
+    ASSERT_TRUE(LoadManifest(manifest, "m.json", options, &loaded, &warnings, &error)) << error;
+    EXPECT_TRUE(warnings.empty()) << warnings[0];
+    const std::vector<FileItem> expected = {
+        {".\\app", "", 0}, {".\\app", "Demo.exe", FILE_CHECK_IN_USE}, {".\\app\\bin", "", 0},
+        {".\\app\\bin", "core.dll", FILE_SHARED_DLL}, {".\\app\\bin\\plugins", "", 0}, {".\\app\\bin\\plugins", "export.dll", 0},
+        {".\\app\\docs", "", 0}, {".\\app\\docs\\empty", "", 0}, {".\\app\\docs\\obj", "", 0}, {".\\app\\fonts", "", 0},
+        {".\\app\\fonts", "Sans.TTF", FILE_FONT},
+    };
+    ASSERT_EQ(loaded.data.files.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(loaded.data.files[i].folder, expected[i].folder);
+        EXPECT_EQ(loaded.data.files[i].name, expected[i].name);
+        EXPECT_EQ(loaded.data.files[i].flags, expected[i].flags);
+    }
+    // The installation: the tree without what was excluded, under install\app.
+    fs::create_directories(Path("install"));
+    fs::copy(Path("stage"), Path("install/app"), fs::copy_options::recursive);
+    fs::remove(Path("install/app/debug.pdb"));
+    fs::remove(Path("install/app/docs/obj/x.pdb"));
+    for (size_t i = loaded.data.files.size(); i-- > 0;) {
+        const FileItem& entry = loaded.data.files[i];
+        std::string path = Path("install") + "/" + entry.folder.substr(2) + (entry.name.empty() ? "" : "/" + entry.name);
+        std::replace(path.begin(), path.end(), '\\', '/');
+        std::error_code ignored;
+        fs::remove(path, ignored); // a folder goes only when empty, as RemoveDirectory
+    }
+    EXPECT_TRUE(fs::is_empty(Path("install")));
+
+    // A missing staging folder is named with where it was looked for.
+    WriteText(Path("m.json"), R"({"staging": [{"source": "build/stage"}]})");
+    Result missing = Run({"check", Path("m.json")});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find(Path("m.json") + ":1:15: /staging/0/source: no folder \"" + Path("build/stage") + "\""), std::string::npos)
+        << missing.err;
+}
+
+// scan prints a skeleton that takes the staging folder whole, and that checks as it stands.
+TEST_F(PackCli, ScanPrintsASkeletonThatChecks) {
+    for (const char* file : {"stage/Demo.exe", "stage/fonts/Sans.ttf", "stage/lib/a.dll"}) {
+        fs::create_directories(fs::path(Path(file)).parent_path());
+        WriteText(Path(file), file);
+    }
+    Result scanned = Run({"scan", Path("stage")});
+    ASSERT_EQ(scanned.code, 0) << scanned.err;
+    json skeleton = json::parse(scanned.out);
+    EXPECT_EQ(skeleton["staging"][0]["source"], Path("stage"));
+    EXPECT_EQ(skeleton["staging"][0]["flags"], json::parse(R"({"*.ttf": ["font"], "*.exe": ["check_in_use"]})"));
+    EXPECT_NE(scanned.err.find("3 files in 2 sub-folders"), std::string::npos) << scanned.err;
+    WriteText(Path("skeleton.json"), scanned.out);
+    Result checked = Run({"check", "--strict", Path("skeleton.json")});
+    EXPECT_EQ(checked.code, 0) << checked.err;
+    EXPECT_NE(checked.out.find("5 file entries"), std::string::npos) << checked.out;
+    EXPECT_EQ(Run({"scan", Path("none")}).code, 1);
+}
+
+TEST_F(PackCli, StrictDefinesAndPlan) {
+    WriteText(Path("m.json"), R"({"messages": {"confirm": "Remove ${APP}?"},
+        "files": [{"folder": ".", "name": "${APP}.exe"}, {"folder": "#System#", "name": "x.dll"}]})");
+    // Without the define: refused, with the name and place; with it, two warnings (the macro folder).
+    Result undefined = Run({"check", Path("m.json")});
+    EXPECT_EQ(undefined.code, 1);
+    EXPECT_NE(undefined.err.find(":1:15: /messages/confirm: ${APP} is not defined"), std::string::npos) << undefined.err;
+    Result warned = Run({"check", Path("m.json"), "--define", "APP=Demo"});
+    EXPECT_EQ(warned.code, 0) << warned.err;
+    EXPECT_NE(warned.err.find(":2:59: /files/1/folder: warning 1: macros are not expanded"), std::string::npos) << warned.err;
+    Result strict = Run({"build", Path("m.json"), "--define=APP=Demo", "--strict", "-o", Path("u.exe"), "--stub", stub_});
+    EXPECT_EQ(strict.code, 1);
+    EXPECT_NE(strict.err.find(Path("m.json") + ": 2 warnings under --strict: refused"), std::string::npos) << strict.err;
+    EXPECT_FALSE(fs::exists(Path("u.exe")));
+    EXPECT_EQ(Run({"check", Path("m.json"), "--define", "1APP=x"}).code, EXIT_USAGE);
+    EXPECT_EQ(Run({"dump", Path("m.json"), "--strict"}).code, EXIT_USAGE);
+
+    // The plan: every action in the order the uninstaller takes, as written.
+    WriteText(Path("plan.json"), R"({"messages": {"confirm": "?", "files_in_use": "Close it"},
+        "files": [{"folder": ".", "name": "Demo.exe", "flags": ["check_in_use"]},
+                  {"folder": "C:\\Windows\\Fonts", "name": "Demo.ttf", "flags": ["font", "shared_dll"]},
+                  {"folder": ".\\bin", "name": "core.dll", "flags": ["com_server"]}, {"folder": ".\\bin"}],
+        "patterns": ["logs\\*.log", "#LocalAppData#\\Demo\\"],
+        "folder_groups": [{"folder": "C:\\Menu\\Demo", "file": "Demo.lnk", "parent_levels": 1}],
+        "registry": [{"root": "HKLM", "key": "Software64\\Demo"},
+                     {"root": "HKCU", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "value": "Demo"}],
+        "settings": {"pre_command": "\"stop.exe\" /all", "wait_for_pre_command": true, "closing_document": "https://example.com/bye"}})");
+    Result plan = Run({"check", "--plan", Path("plan.json")});
+    ASSERT_EQ(plan.code, 0) << plan.err;
+    EXPECT_EQ(plan.out,
+              "The uninstaller, run from the install folder (\".\"):\n"
+              "  checks that .\\Demo.exe is not in use, asking until it is free or the user cancels\n"
+              "  runs the pre-uninstall command \"stop.exe\" /all and waits for it to end\n"
+              "Files, last entry first:\n"
+              "  removes the folder .\\bin if it is empty\n"
+              "  unregisters the COM server, deletes .\\bin\\core.dll\n"
+              "  lowers the shared count of C:\\Windows\\Fonts\\Demo.ttf; when it runs out, removes the font, deletes "
+              "C:\\Windows\\Fonts\\Demo.ttf\n"
+              "  deletes .\\Demo.exe\n"
+              "Patterns:\n"
+              "  deletes the files *.log in .\\logs and every folder below it, then removes the folders of that tree left empty\n"
+              "  deletes no file in #LocalAppData#\\Demo and every folder below it, then removes the folders of that tree left empty\n"
+              "Folder groups:\n"
+              "  deletes C:\\Menu\\Demo\\Demo.lnk, then removes the folder C:\\Menu\\Demo if empty, and up to 1 parent folders above when empty\n"
+              "Emptied folders:\n"
+              "  removes .\\bin if empty, then its empty parents up to the install folder\n"
+              "Registry:\n"
+              "  deletes the key HKLM\\Software\\Demo in the 64-bit view with everything below it\n"
+              "  deletes the value \"Demo\" of HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\n"
+              "At the end (not with /S or /X):\n"
+              "  opens https://example.com/bye\n" +
+                  Path("plan.json") + ": ok: 2 messages, 4 file entries, 1 folder group, 2 registry entries, 2 patterns, code page 1252\n");
+}
