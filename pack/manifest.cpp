@@ -7,6 +7,10 @@
 // measured with the shortest install folder there is, a drive root such as "C:\" (3
 // characters), so a relative entry that passes here can still be too long for a deep install
 // folder; the stub skips such an entry at run time.
+//
+// Every refusal of an entry is collected, so that an author sees all mistakes in one run; the
+// check of one entry stops at its first. Refusals that guard against an entry that would remove
+// what other programs share, or that would silently do nothing, yield to the entry's "allow".
 #include "manifest.h"
 
 #include <nlohmann/json.hpp>
@@ -398,30 +402,30 @@ void LoadFiles(Checker& checker, const std::vector<std::pair<json, std::string>>
                Origins& origins) {
     for (size_t i = 0; i < files.size(); ++i) {
         checker.Guard([&] {
-        const json& entry = files[i].first;
-        const std::string& path = files[i].second;
-        checker.ExpectObject(entry, path, {"folder", "name", "flags", "allow"});
-        bool mayRepeat = ReadAllow(checker, entry, path).count("duplicate") > 0;
-        if (!entry.contains("folder")) checker.Fail(path, "missing key \"folder\" (\".\" is the install folder)");
-        FileItem item;
-        item.folder = checker.Text(entry["folder"], path + "/folder");
-        if (entry.contains("name")) item.name = checker.Text(entry["name"], path + "/name");
-        if (entry.contains("flags")) {
-            const json& flags = entry["flags"];
-            checker.ExpectArray(flags, path + "/flags");
-            for (size_t f = 0; f < flags.size(); ++f) {
-                std::string flagPath = path + "/flags/" + std::to_string(f);
-                if (!flags[f].is_string()) checker.Fail(flagPath, "must be a string, not " + Checker::TypeName(flags[f]));
-                std::string flag = flags[f].get<std::string>();
-                uint8_t bit = 0;
-                for (const FlagName& known : kFlagNames)
-                    if (flag == known.name) bit = known.bit;
-                if (!bit) checker.Fail(flagPath, "unknown flag " + Quote(flag) + " (known: shared_dll, font, com_server, check_in_use)");
-                item.flags |= bit;
+            const json& entry = files[i].first;
+            const std::string& path = files[i].second;
+            checker.ExpectObject(entry, path, {"folder", "name", "flags", "allow"});
+            bool mayRepeat = ReadAllow(checker, entry, path).count("duplicate") > 0;
+            if (!entry.contains("folder")) checker.Fail(path, "missing key \"folder\" (\".\" is the install folder)");
+            FileItem item;
+            item.folder = checker.Text(entry["folder"], path + "/folder");
+            if (entry.contains("name")) item.name = checker.Text(entry["name"], path + "/name");
+            if (entry.contains("flags")) {
+                const json& flags = entry["flags"];
+                checker.ExpectArray(flags, path + "/flags");
+                for (size_t f = 0; f < flags.size(); ++f) {
+                    std::string flagPath = path + "/flags/" + std::to_string(f);
+                    if (!flags[f].is_string()) checker.Fail(flagPath, "must be a string, not " + Checker::TypeName(flags[f]));
+                    std::string flag = flags[f].get<std::string>();
+                    uint8_t bit = 0;
+                    for (const FlagName& known : kFlagNames)
+                        if (flag == known.name) bit = known.bit;
+                    if (!bit) checker.Fail(flagPath, "unknown flag " + Quote(flag) + " (known: shared_dll, font, com_server, check_in_use)");
+                    item.flags |= bit;
+                }
             }
-        }
 
-        const std::string folderPath = path + "/folder";
+            const std::string folderPath = path + "/folder";
             if (item.folder.empty()) checker.Fail(folderPath, "is empty: use \".\" for the install folder or a full path");
             bool relative = item.folder[0] == '.';
             if (relative && item.folder != "." && item.folder.compare(0, 2, ".\\") != 0)
@@ -451,9 +455,9 @@ void LoadFiles(Checker& checker, const std::vector<std::pair<json, std::string>>
             }
             checker.WarnForwardSlash(item.folder + item.name, path);
             if (!relative && InWindowsFolder(item.folder) && !item.name.empty() && !(item.flags & FILE_SHARED_DLL))
-            checker.Warn(path, "a file in the Windows folder without \"shared_dll\" is deleted even when other programs "
-                               "still use it; flag it \"shared_dll\" so that its shared count decides");
-        if ((item.flags & FILE_FONT) && !item.name.empty()) {
+                checker.Warn(path, "a file in the Windows folder without \"shared_dll\" is deleted even when other programs "
+                                   "still use it; flag it \"shared_dll\" so that its shared count decides");
+            if ((item.flags & FILE_FONT) && !item.name.empty()) {
                 std::string lower = FoldCase(item.name);
                 bool fontName = false;
                 for (const char* extension : {".ttf", ".otf", ".ttc", ".fon"})

@@ -1,10 +1,12 @@
 // The manifest: what an installer author writes (UTF-8 JSON) and what the packer turns into
 // uninstall data, and back.
 //
-// LoadManifest reads and checks a manifest and converts its texts into the target code page.
-// It refuses anything the stub could not carry out as written (texts beyond its buffers, a
-// registry entry that names a whole root, a message the formatter would misread) with one line
-// naming the file and the JSON path, and warns about things that work but are likely mistakes.
+// LoadManifest reads and checks a manifest, expands its defines and staging sections, and
+// converts its texts into the target code page. It refuses anything the stub could not carry out
+// as written (texts beyond its buffers, a registry entry that names a whole root) and entries
+// that would destroy what is not the application's or do nothing (a shared registry key, a
+// repeated shared DLL), each with a line naming the file, the line and column and the JSON path;
+// it warns about things that work but are likely mistakes.
 // DumpManifest writes uninstall data back as a manifest that LoadManifest turns into the very
 // same data. The docs/manifest.md reference describes every key.
 #pragma once

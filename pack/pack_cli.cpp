@@ -1,4 +1,4 @@
-// The commands of quillon-pack.
+// The commands of quillon-pack: build, dump, check (with its plan) and scan.
 //
 // build refuses before it writes: the manifest is checked whole, the stub is checked, and the
 // finished uninstaller is read back and compared with the data before the output file is put
