@@ -362,7 +362,9 @@ TEST_F(PackCli, ExamplesRoundTripByteForByte) {
         json original = json::parse(ReadText(manifest));
         json dump = json::parse(dumped.out);
         EXPECT_EQ(dump["messages"]["title"], original["messages"]["title"]);
-        if (original.contains("files")) EXPECT_EQ(dump["files"].size(), original["files"].size());
+        if (original.contains("files")) {
+            EXPECT_EQ(dump["files"].size(), original["files"].size());
+        }
     }
 }
 
