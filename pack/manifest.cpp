@@ -1214,10 +1214,12 @@ bool LoadManifest(const std::string& jsonText, const std::string& name, const Lo
 
 std::string DumpManifest(const UninstallData& data, const CodePage& page, std::vector<std::string>* problems,
                          std::vector<std::string>* notes, Architecture architecture) {
+    // "${" in a text is written "$${", so that reading the dump does not take it for a define.
     auto text = [&](const std::string& bytes, const std::string& path) {
-        std::string utf8, error;
+        std::string utf8, error, escaped;
         if (!page.ToUtf8(bytes, &utf8, &error, true) && problems) problems->push_back(path + ": " + error);
-        return utf8;
+        for (size_t at = 0; at < utf8.size(); ++at) escaped += utf8.compare(at, 2, "${") == 0 ? "$" + utf8.substr(at, 1) : utf8.substr(at, 1);
+        return escaped;
     };
     ordered_json root;
     root["codepage"] = page.number();

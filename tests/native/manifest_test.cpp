@@ -344,6 +344,7 @@ TEST(ManifestDump, WritesEveryKeyAndReadsBackTheSameData) {
     UninstallData data;
     data.messages.assign(16, "");
     data.messages[MSG_TITLE] = "Caf\xE9";
+    data.messages[MSG_FINISHED] = "${NAME} and $${x} stay as they are"; // no defines in uninstall data
     data.files = {{".", "a.exe", FILE_FONT | FILE_CHECK_IN_USE}};
     data.folderGroups = {{3, "C:\\M", "", "m.lnk"}};
     data.registry = {{ROOT_CLASSES_ROOT, ".q"}};
@@ -357,6 +358,7 @@ TEST(ManifestDump, WritesEveryKeyAndReadsBackTheSameData) {
     EXPECT_EQ(dumped["codepage"], 1252);
     EXPECT_EQ(dumped["messages"].size(), 16u);
     EXPECT_EQ(dumped["messages"]["title"], "Café");
+    EXPECT_EQ(dumped["messages"]["finished"], "$${NAME} and $$${x} stay as they are");
     EXPECT_EQ(dumped["files"][0]["flags"], json({"font", "check_in_use"}));
     EXPECT_EQ(dumped["folder_groups"][0]["parent_levels"], 3);
     EXPECT_EQ(dumped["registry"][0]["root"], "HKCR");
