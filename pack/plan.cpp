@@ -33,7 +33,8 @@ std::string DescribePlan(const UninstallData& data, const CodePage& page) {
     std::string plan = "The uninstaller, run from the install folder (\".\"):\n";
     for (const FileItem& file : data.files)
         if ((file.flags & FILE_CHECK_IN_USE) && !file.name.empty())
-            plan += "  checks that " + text(EntryPath(file)) + " is not in use, asking until it is free or the user cancels\n";
+            plan += "  checks that " + text(EntryPath(file)) +
+                    " is not in use, asking until it is free or the user cancels (not with /Q, /S or /X)\n";
     if (data.settings.preCommand)
         plan += "  runs the pre-uninstall command " + text(*data.settings.preCommand) +
                 ((data.settings.flags & SETTINGS_WAIT_PRE_COMMAND) ? " and waits for it to end\n" : " without waiting for it\n");

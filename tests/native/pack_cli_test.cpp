@@ -125,6 +125,7 @@ TEST_F(PackCli, HelpForEveryCommand) {
         {{"build", "--help"}, "usage: quillon-pack build MANIFEST.json -o UNINSTALLER.exe"},
         {{"dump", "--help"}, "usage: quillon-pack dump UNINSTALLER.exe"},
         {{"check", "--help"}, "usage: quillon-pack check MANIFEST.json"},
+        {{"scan", "--help"}, "usage: quillon-pack scan STAGING_FOLDER"},
         {{"help", "dump"}, "usage: quillon-pack dump"},
         {{"build", "x.json", "--help"}, "usage: quillon-pack build"},
     };
@@ -719,7 +720,7 @@ TEST_F(PackCli, StrictDefinesAndPlan) {
     ASSERT_EQ(plan.code, 0) << plan.err;
     EXPECT_EQ(plan.out,
               "The uninstaller, run from the install folder (\".\"):\n"
-              "  checks that .\\Demo.exe is not in use, asking until it is free or the user cancels\n"
+              "  checks that .\\Demo.exe is not in use, asking until it is free or the user cancels (not with /Q, /S or /X)\n"
               "  runs the pre-uninstall command \"stop.exe\" /all and waits for it to end\n"
               "Files, last entry first:\n"
               "  removes the folder .\\bin if it is empty\n"
