@@ -195,7 +195,8 @@ bool LoadManifestFile(const std::string& path, const Options& options, Manifest*
     LoadOptions load;
     load.codePage = options.codePage;
     load.defines = options.defines;
-    load.baseFolder = std::filesystem::path(path).parent_path().string();
+    // UTF-8, as the manifest's own texts: the command line's narrow text may be another code page.
+    load.baseFolder = std::filesystem::path(path).parent_path().u8string();
     if (load.baseFolder.empty()) load.baseFolder = ".";
     std::vector<std::string> warnings;
     bool ok = LoadManifest(std::string(bytes.begin(), bytes.end()), path, load, manifest, &warnings, &error);
@@ -355,13 +356,13 @@ int Scan(const Options& options, std::ostream& out, std::ostream& err) {
     if (options.positional.size() != 1) throw UsageError{"scan takes one staging folder"};
     const std::string& stage = options.positional[0];
     std::error_code error;
-    if (!fs::is_directory(fs::u8path(stage), error)) {
+    if (!fs::is_directory(fs::path(stage), error)) {
         err << "quillon-pack: " << stage << ": no such folder\n";
         return EXIT_REFUSED;
     }
     size_t files = 0, folders = 0;
     std::set<std::string> extensions;
-    for (fs::recursive_directory_iterator it(fs::u8path(stage), error), end; !error && it != end; it.increment(error)) {
+    for (fs::recursive_directory_iterator it(fs::path(stage), error), end; !error && it != end; it.increment(error)) {
         if (it->is_directory(error)) ++folders;
         else if (it->is_regular_file(error)) {
             ++files;
@@ -380,7 +381,7 @@ int Scan(const Options& options, std::ostream& out, std::ostream& err) {
                             {"finished", "APPLICATION was removed."},
                             {"read_error", "%s is damaged and cannot be read."}};
     nlohmann::ordered_json section;
-    section["source"] = stage;
+    section["source"] = fs::path(stage).u8string(); // JSON is UTF-8, the command line may not be
     section["target"] = ".";
     section["exclude"] = nlohmann::ordered_json::array();
     nlohmann::ordered_json flags = nlohmann::ordered_json::object();
