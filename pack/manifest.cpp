@@ -1160,7 +1160,7 @@ bool LoadManifest(const std::string& jsonText, const std::string& name, const Lo
     data.messages.assign(MSG_COUNT, std::string());
     Origins origins;
     try {
-        if (!codePageError.empty() && !options.codePage) checker.Record("/codepage", codePageError);
+        if (!codePageError.empty()) checker.Record("/codepage", codePageError);
         checker.Guard([&] {
             checker.ExpectObject(root, "", {"codepage", "architecture", "messages", "files", "staging", "folder_groups",
                                             "registry", "patterns", "settings"});
