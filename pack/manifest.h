@@ -1,14 +1,17 @@
 // The manifest: what an installer author writes (UTF-8 JSON) and what the packer turns into
 // uninstall data, and back.
 //
-// LoadManifest reads and checks a manifest and converts its texts into the target code page.
-// It refuses anything the stub could not carry out as written (texts beyond its buffers, a
-// registry entry that names a whole root, a message the formatter would misread) with one line
-// naming the file and the JSON path, and warns about things that work but are likely mistakes.
+// LoadManifest reads and checks a manifest, expands its defines and staging sections, and
+// converts its texts into the target code page. It refuses anything the stub could not carry out
+// as written (texts beyond its buffers, a registry entry that names a whole root) and entries
+// that would destroy what is not the application's or do nothing (a shared registry key, a
+// repeated shared DLL), each with a line naming the file, the line and column and the JSON path;
+// it warns about things that work but are likely mistakes.
 // DumpManifest writes uninstall data back as a manifest that LoadManifest turns into the very
 // same data. The docs/manifest.md reference describes every key.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,11 +35,22 @@ struct Manifest {
     Architecture architecture = Architecture::Unknown;
 };
 
+struct LoadOptions {
+    std::optional<int> codePage;                 // replaces the manifest's own "codepage"
+    std::map<std::string, std::string> defines;  // ${NAME} in any text of the manifest
+    std::string baseFolder = ".";                // where relative staging folders are found
+};
+
 // name is how the manifest is called in messages (usually its path). codePageOverride, when
 // given, replaces the manifest's own "codepage". On failure error holds one line, such as
 // "app.json: /files/3/flags/0: unknown flag \"fnt\"". Warnings are lines of the same form.
 bool LoadManifest(const std::string& jsonText, const std::string& name, std::optional<int> codePageOverride,
                   Manifest* out, std::vector<std::string>* warnings, std::string* error);
+// The same with every option. Errors are all reported, up to a bound: error then holds one line
+// each, "app.json:12:5: /files/3/flags/0: unknown flag ...", joined by newlines. Warnings are
+// lines of the same form, numbered: "app.json:4:9: /files/0: warning 1: ...".
+bool LoadManifest(const std::string& jsonText, const std::string& name, const LoadOptions& options, Manifest* out,
+                  std::vector<std::string>* warnings, std::string* error);
 
 // The manifest for data whose texts are in page, as UTF-8 JSON text ending in a newline. Every
 // text that page cannot show (a byte it does not define) is written with U+FFFD in its place,

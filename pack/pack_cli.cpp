@@ -1,4 +1,4 @@
-// The commands of quillon-pack.
+// The commands of quillon-pack: build, dump, check (with its plan) and scan.
 //
 // build refuses before it writes: the manifest is checked whole, the stub is checked, and the
 // finished uninstaller is read back and compared with the data before the output file is put
@@ -6,14 +6,21 @@
 // what it could read even when the chain is damaged, and says on stderr where it stopped.
 #include "pack_cli.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <map>
 #include <optional>
+#include <set>
+
+#include <nlohmann/json.hpp>
 
 #include "codepages.h"
 #include "format_reader.h"
 #include "file_bytes.h"
 #include "format_writer.h"
 #include "manifest.h"
+#include "plan.h"
 
 namespace quillon {
 
@@ -23,27 +30,35 @@ const char kUsage[] =
     "usage: quillon-pack COMMAND [options]\n"
     "\n"
     "Commands:\n"
-    "  build MANIFEST.json -o UNINSTALLER.exe [--stub STUB.exe] [--codepage N]\n"
+    "  build MANIFEST.json -o UNINSTALLER.exe [--stub STUB.exe] [--codepage N] [--define NAME=VALUE] [--strict]\n"
     "        Pack a manifest into an uninstaller: a copy of the stub with the uninstall data appended.\n"
     "  dump UNINSTALLER.exe [--codepage N]\n"
     "        Print the uninstall data of an uninstaller as a manifest (UTF-8 JSON) on stdout.\n"
-    "  check MANIFEST.json [--codepage N]\n"
-    "        Check a manifest without writing anything.\n"
+    "  check MANIFEST.json [--codepage N] [--define NAME=VALUE] [--strict] [--plan]\n"
+    "        Check a manifest without writing anything; --plan says what the uninstaller will do.\n"
+    "  scan STAGING_FOLDER\n"
+    "        Print a manifest skeleton whose \"staging\" section takes every file of the folder.\n"
     "\n"
     "Run \"quillon-pack COMMAND --help\" for details. Exit status: 0 done, 1 input refused, 2 usage error.\n";
 
 const char kBuildHelp[] =
     "usage: quillon-pack build MANIFEST.json -o UNINSTALLER.exe [--stub STUB.exe] [--codepage N]\n"
+    "                          [--define NAME=VALUE]... [--strict]\n"
     "\n"
     "Copies the stub and appends the uninstall data described by the manifest.\n"
     "\n"
     "  -o, --output FILE   the uninstaller to write (replaced if it exists; never the stub itself)\n"
-    "  --stub FILE         the stub to copy; default: beside quillon-pack, quillon-stub.exe, or\n"
-    "                      quillon-stub64.exe for a manifest whose \"architecture\" is \"x64\"\n"
+    "  --stub FILE         the stub to copy; default: quillon-stub.exe, or quillon-stub64.exe for a\n"
+    "                      manifest whose \"architecture\" is \"x64\", found beside quillon-pack, in\n"
+    "                      ../share/quillon from it (an installed layout), or in the build tree\n"
     "  --codepage N        the Windows ANSI code page of the target system; overrides the manifest's\n"
     "                      \"codepage\" (default 1252). Supported: 874, 932, 936, 949, 950, 1250-1258\n"
     "\n"
-    "Nothing is written when the manifest or the stub is refused. Warnings go to stderr.\n";
+    "  --define NAME=VALUE ${NAME} in any text of the manifest stands for VALUE (repeatable)\n"
+    "  --strict            refuse the manifest when it draws any warning\n"
+    "\n"
+    "Nothing is written when the manifest or the stub is refused. Errors and warnings go to stderr,\n"
+    "each with its file:line:column and JSON path; every error is reported, up to 20.\n";
 
 const char kDumpHelp[] =
     "usage: quillon-pack dump UNINSTALLER.exe [--codepage N]\n"
@@ -57,17 +72,28 @@ const char kDumpHelp[] =
     "and why, and exits with 1. It also exits with 1 when a text is not valid in the code page.\n";
 
 const char kCheckHelp[] =
-    "usage: quillon-pack check MANIFEST.json [--codepage N]\n"
+    "usage: quillon-pack check MANIFEST.json [--codepage N] [--define NAME=VALUE]... [--strict] [--plan]\n"
     "\n"
     "Checks a manifest as build does, without a stub and without writing anything.\n"
     "\n"
-    "  --codepage N        as for build\n";
+    "  --codepage N, --define NAME=VALUE, --strict   as for build\n"
+    "  --plan              print what the uninstaller will do, in the order it does it\n";
+
+const char kScanHelp[] =
+    "usage: quillon-pack scan STAGING_FOLDER\n"
+    "\n"
+    "Prints a manifest skeleton (UTF-8 JSON) on stdout: messages to fill in, and a \"staging\" section\n"
+    "that makes one file entry for every file below the folder, with flags for the kinds of file it\n"
+    "holds. Save it beside the staging folder (the source is written as given) and fill it in.\n";
 
 struct Options {
     std::vector<std::string> positional;
     std::optional<std::string> output;
     std::optional<std::string> stub;
     std::optional<int> codePage;
+    std::map<std::string, std::string> defines;
+    bool strict = false;
+    bool plan = false;
     bool help = false;
 };
 
@@ -76,7 +102,10 @@ struct UsageError {
 };
 
 // Parses the options a command takes; any other option is a usage error.
-Options ParseOptions(const std::vector<std::string>& args, bool takesOutput, bool takesStub) {
+Options ParseOptions(const std::vector<std::string>& args) {
+    const std::string& command = args[0];
+    const bool takesOutput = command == "build", takesStub = command == "build", takesPlan = command == "check";
+    const bool takesManifestOptions = command == "build" || command == "check", takesCodePage = command != "scan";
     Options options;
     for (size_t i = 1; i < args.size(); ++i) {
         std::string arg = args[i];
@@ -98,7 +127,20 @@ Options ParseOptions(const std::vector<std::string>& args, bool takesOutput, boo
         } else if (takesStub && arg == "--stub") {
             if (options.stub) throw UsageError{"--stub is given twice"};
             options.stub = value();
-        } else if (arg == "--codepage") {
+        } else if (takesManifestOptions && arg == "--define") {
+            std::string definition = value();
+            size_t equals = definition.find('=');
+            std::string name = definition.substr(0, equals);
+            bool valid = equals != std::string::npos && !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0]));
+            for (char c : name) valid = valid && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
+            if (!valid) throw UsageError{"--define takes NAME=VALUE with a name of letters, digits and _, not \"" + definition + "\""};
+            if (options.defines.count(name)) throw UsageError{"--define " + name + " is given twice"};
+            options.defines[name] = definition.substr(equals + 1);
+        } else if (takesManifestOptions && arg == "--strict") {
+            options.strict = true;
+        } else if (takesPlan && arg == "--plan") {
+            options.plan = true;
+        } else if (takesCodePage && arg == "--codepage") {
             std::string text = value();
             size_t used = 0;
             int number = 0;
@@ -141,19 +183,52 @@ std::string Summary(const Manifest& manifest) {
            Plural(data.patterns.size(), "pattern", "patterns") + ", code page " + std::to_string(manifest.codePage);
 }
 
-// Reads and checks a manifest; prints its warnings. False after printing the refusal.
-bool LoadManifestFile(const std::string& path, std::optional<int> codePage, Manifest* manifest, std::ostream& err) {
+// Reads and checks a manifest; prints its errors and warnings. False after printing the refusal,
+// also for warnings under --strict.
+bool LoadManifestFile(const std::string& path, const Options& options, Manifest* manifest, std::ostream& err) {
     Bytes bytes;
     std::string error;
     if (!ReadFileBytes(path, &bytes, &error)) {
         err << "quillon-pack: " << path << ": " << error << "\n";
         return false;
     }
+    LoadOptions load;
+    load.codePage = options.codePage;
+    load.defines = options.defines;
+    // UTF-8, as the manifest's own texts: the command line's narrow text may be another code page.
+    load.baseFolder = std::filesystem::path(path).parent_path().u8string();
+    if (load.baseFolder.empty()) load.baseFolder = ".";
     std::vector<std::string> warnings;
-    bool ok = LoadManifest(std::string(bytes.begin(), bytes.end()), path, codePage, manifest, &warnings, &error);
+    bool ok = LoadManifest(std::string(bytes.begin(), bytes.end()), path, load, manifest, &warnings, &error);
     for (const std::string& warning : warnings) err << warning << "\n";
-    if (!ok) err << error << "\n";
-    return ok;
+    if (!ok) {
+        err << error << "\n";
+        return false;
+    }
+    if (options.strict && !warnings.empty()) {
+        err << "quillon-pack: " << path << ": " << Plural(warnings.size(), "warning", "warnings")
+            << " under --strict: refused\n";
+        return false;
+    }
+    return true;
+}
+
+// Where build looks for the stub when no --stub is given: beside quillon-pack (a Windows build
+// tree, or an installation that keeps them together), in ../share/quillon from it (an installed
+// layout), and in the flavour's folder of a build tree (build/native/pack -> build/win32 or win64,
+// and build/win64 -> build/win32).
+std::vector<std::string> StubCandidates(const std::string& toolFolder, Architecture architecture) {
+    namespace fs = std::filesystem;
+    const bool x64 = architecture == Architecture::X64;
+    const char* name = x64 ? "quillon-stub64.exe" : "quillon-stub.exe";
+    const char* flavour = x64 ? "win64" : "win32";
+    fs::path tool(toolFolder);
+    std::vector<std::string> candidates;
+    for (fs::path folder : {tool, tool / ".." / "share" / "quillon", tool / ".." / ".." / flavour, tool / ".." / flavour}) {
+        std::string candidate = (folder / name).lexically_normal().string();
+        if (std::find(candidates.begin(), candidates.end(), candidate) == candidates.end()) candidates.push_back(candidate);
+    }
+    return candidates;
 }
 
 int Build(const Options& options, std::ostream& out, std::ostream& err, const std::string& toolFolder) {
@@ -162,10 +237,24 @@ int Build(const Options& options, std::ostream& out, std::ostream& err, const st
     const std::string& manifestPath = options.positional[0];
     const std::string& outputPath = *options.output;
     Manifest manifest;
-    if (!LoadManifestFile(manifestPath, options.codePage, &manifest, err)) return EXIT_REFUSED;
-    // Without --stub, the flavour the manifest asks for decides which stub beside the packer is taken.
-    const char* defaultStub = manifest.architecture == Architecture::X64 ? "quillon-stub64.exe" : "quillon-stub.exe";
-    std::string stubPath = options.stub ? *options.stub : (std::filesystem::path(toolFolder) / defaultStub).string();
+    if (!LoadManifestFile(manifestPath, options, &manifest, err)) return EXIT_REFUSED;
+    // Without --stub, the flavour the manifest asks for decides which stub is looked for.
+    std::string stubPath;
+    if (options.stub) {
+        stubPath = *options.stub;
+    } else {
+        std::vector<std::string> candidates = StubCandidates(toolFolder, manifest.architecture);
+        for (const std::string& candidate : candidates) {
+            std::error_code error;
+            if (stubPath.empty() && std::filesystem::is_regular_file(candidate, error)) stubPath = candidate;
+        }
+        if (stubPath.empty()) {
+            err << "quillon-pack: no stub found; looked for";
+            for (size_t i = 0; i < candidates.size(); ++i) err << (i ? ", " : " ") << candidates[i];
+            err << " (give the stub with --stub)\n";
+            return EXIT_REFUSED;
+        }
+    }
 
     if (SameFile(outputPath, stubPath)) {
         err << "quillon-pack: " << outputPath << ": the output is the stub itself; write the uninstaller elsewhere\n";
@@ -213,8 +302,9 @@ int Build(const Options& options, std::ostream& out, std::ostream& err, const st
 int Check(const Options& options, std::ostream& out, std::ostream& err) {
     if (options.positional.size() != 1) throw UsageError{"check takes one manifest"};
     Manifest manifest;
-    if (!LoadManifestFile(options.positional[0], options.codePage, &manifest, err)) return EXIT_REFUSED;
+    if (!LoadManifestFile(options.positional[0], options, &manifest, err)) return EXIT_REFUSED;
     EncodeUninstallData(manifest.data);
+    if (options.plan) out << DescribePlan(manifest.data, *FindCodePage(manifest.codePage));
     out << options.positional[0] << ": ok: " << Summary(manifest) << "\n";
     return EXIT_OK;
 }
@@ -259,6 +349,57 @@ int Dump(const Options& options, std::ostream& out, std::ostream& err) {
     return problems.empty() ? EXIT_OK : EXIT_REFUSED;
 }
 
+// A skeleton for a staging folder: messages to fill in and one "staging" section, with flags for
+// the kinds of file found (fonts, programs); a summary goes to stderr.
+int Scan(const Options& options, std::ostream& out, std::ostream& err) {
+    namespace fs = std::filesystem;
+    if (options.positional.size() != 1) throw UsageError{"scan takes one staging folder"};
+    const std::string& stage = options.positional[0];
+    std::error_code error;
+    if (!fs::is_directory(fs::path(stage), error)) {
+        err << "quillon-pack: " << stage << ": no such folder\n";
+        return EXIT_REFUSED;
+    }
+    size_t files = 0, folders = 0;
+    std::set<std::string> extensions;
+    for (fs::recursive_directory_iterator it(fs::path(stage), error), end; !error && it != end; it.increment(error)) {
+        if (it->is_directory(error)) ++folders;
+        else if (it->is_regular_file(error)) {
+            ++files;
+            std::string extension = it->path().extension().u8string();
+            for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            extensions.insert(extension);
+        }
+    }
+    if (error) {
+        err << "quillon-pack: " << stage << ": " << error.message() << "\n";
+        return EXIT_REFUSED;
+    }
+    nlohmann::ordered_json skeleton;
+    skeleton["messages"] = {{"title", "APPLICATION Setup"},
+                            {"confirm", "APPLICATION and all of its components will be removed. Continue?"},
+                            {"finished", "APPLICATION was removed."},
+                            {"read_error", "%s is damaged and cannot be read."}};
+    nlohmann::ordered_json section;
+    section["source"] = fs::path(stage).u8string(); // JSON is UTF-8, the command line may not be
+    section["target"] = ".";
+    section["exclude"] = nlohmann::ordered_json::array();
+    nlohmann::ordered_json flags = nlohmann::ordered_json::object();
+    for (const char* font : {".ttf", ".otf", ".ttc", ".fon"})
+        if (extensions.count(font)) flags[std::string("*") + font] = {"font"};
+    if (extensions.count(".exe")) {
+        flags["*.exe"] = {"check_in_use"};
+        skeleton["messages"]["files_in_use"] = "APPLICATION is still running. Close it, then click Retry.";
+    }
+    section["flags"] = flags;
+    skeleton["staging"] = nlohmann::ordered_json::array({section});
+    skeleton["registry"] = nlohmann::ordered_json::array();
+    out << skeleton.dump(2) << "\n";
+    err << "quillon-pack: " << stage << ": " << Plural(files, "file", "files") << " in " << Plural(folders, "sub-folder", "sub-folders")
+        << "; \"source\" is written as given: save the manifest where that path leads to the folder\n";
+    return EXIT_OK;
+}
+
 } // namespace
 
 int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -273,19 +414,24 @@ int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std:
         out << kUsage;
         return EXIT_OK;
     }
-    const char* help = command == "build" ? kBuildHelp : command == "dump" ? kDumpHelp : command == "check" ? kCheckHelp : nullptr;
+    const char* help = command == "build" ? kBuildHelp
+                       : command == "dump" ? kDumpHelp
+                       : command == "check" ? kCheckHelp
+                       : command == "scan" ? kScanHelp
+                                           : nullptr;
     if (!help) {
         err << "quillon-pack: unknown command \"" << command << "\"\n\n" << kUsage;
         return EXIT_USAGE;
     }
     try {
-        Options options = ParseOptions(args, command == "build", command == "build");
+        Options options = ParseOptions(args);
         if (options.help) {
             out << help;
             return EXIT_OK;
         }
         if (command == "build") return Build(options, out, err, toolFolder);
         if (command == "dump") return Dump(options, out, err);
+        if (command == "scan") return Scan(options, out, err);
         return Check(options, out, err);
     } catch (const UsageError& usage) {
         err << "quillon-pack " << command << ": " << usage.what << "\n\n" << help;

@@ -13,7 +13,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ make python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
           wine wine32:i386 wine64 xvfb xauth googletest nlohmann-json3-dev python3-pefile icoutils
-          imagemagick nsis)
+          imagemagick nsis osslsigncode openssl)
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi

@@ -5,6 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <regex>
+
 #include "manifest.h"
 
 using namespace quillon;
@@ -14,15 +17,30 @@ namespace {
 
 struct Outcome {
     bool ok = false;
-    std::string error;
-    std::vector<std::string> warnings;
+    std::string error; // without the line and column, as "m.json: /files/0: ..."
+    std::vector<std::string> warnings; // likewise, and "warning: " without its number
+    std::string rawError;
+    std::vector<std::string> rawWarnings;
     Manifest manifest;
 };
 
-Outcome Load(const std::string& text, std::optional<int> codePage = std::nullopt) {
+// Takes out what the tables below do not spell: ":line:column" and the warning's number.
+std::string WithoutLocation(const std::string& lines) {
+    std::string text = std::regex_replace(lines, std::regex("m\\.json:[0-9]+:[0-9]+: "), "m.json: ");
+    return std::regex_replace(text, std::regex(": warning [0-9]+: "), ": warning: ");
+}
+
+Outcome Load(const std::string& text, const LoadOptions& options) {
     Outcome outcome;
-    outcome.ok = LoadManifest(text, "m.json", codePage, &outcome.manifest, &outcome.warnings, &outcome.error);
+    outcome.ok = LoadManifest(text, "m.json", options, &outcome.manifest, &outcome.rawWarnings, &outcome.rawError);
+    outcome.error = WithoutLocation(outcome.rawError);
+    for (const std::string& warning : outcome.rawWarnings) outcome.warnings.push_back(WithoutLocation(warning));
     return outcome;
+}
+Outcome Load(const std::string& text, std::optional<int> codePage = std::nullopt) {
+    LoadOptions options;
+    options.codePage = codePage;
+    return Load(text, options);
 }
 Outcome Load(const json& manifest) { return Load(manifest.dump()); }
 
@@ -51,10 +69,6 @@ TEST(ManifestRefusals, EachNamesItsPathAndReason) {
         {"unknown message", {{"messages", {{"titel", "x"}}}}, "/messages/titel: unknown message \"titel\""},
         {"message not text", {{"messages", {{"title", 5}}}}, "/messages/title: must be a string, not a number"},
         {"message too long", {{"messages", {{"confirm", S(65536)}}}}, "/messages/confirm: the message is 65536 bytes long"},
-        {"message other conversion", {{"messages", {{"read_only", "%s: %d"}}}}, "/messages/read_only: \"%d\" at byte 4 is a conversion"},
-        {"message wide conversion", {{"messages", {{"shared_file", "%S"}}}}, "/messages/shared_file: \"%S\" at byte 0"},
-        {"message lone percent", {{"messages", {{"no_memory", "50% of %s"}}}}, "/messages/no_memory: \"% \" at byte 2"},
-        {"message percent at end", {{"messages", {{"read_error", "%s 100%"}}}}, "/messages/read_error: \"%\" at byte 6"},
         {"message two %s", {{"messages", {{"shared_file", "%s and %s"}}}}, "/messages/shared_file: holds 2 \"%s\""},
         {"character not in page", {{"messages", {{"title", "Łódź"}}}}, "/messages/title: U+0141 'Ł' (character 1) is not in code page 1252"},
         {"NUL in text", {{"messages", {{"title", std::string("a\0b", 3)}}}}, "/messages/title: a NUL character (character 2)"},
@@ -143,26 +157,34 @@ TEST(ManifestRefusals, WholeRootRegistryKeys) {
     }
 }
 
-TEST(ManifestRefusals, MalformedJsonAndRepeatedKeys) {
+TEST(ManifestRefusals, MalformedJsonWithItsLocationAndAHint) {
     struct Case {
-        const char* text;
-        const char* errorPart;
+        std::string text;
+        const char* error; // the beginning of the whole refusal
+        const char* hint;  // what it goes on to say, or ""
     };
     const Case cases[] = {
-        {"{\"messages\": {", "m.json: parse error at line 1, column 15"},
-        {"", "m.json: parse error"},
-        {"{\"files\": [1,]}", "m.json: parse error"},
-        {"{\"patterns\": [], \"patterns\": []}", "m.json: /patterns: the key is given twice"},
+        {"{\"messages\": {", "m.json:1:15: syntax error while parsing object key", ""},
+        {"", "m.json:1:1: syntax error while parsing value", ""},
+        {"{\"files\": [1,]}", "m.json:1:14: syntax error", "; JSON allows no comma after the last member or element"},
+        {"{\"files\": [],\n  \"patterns\": []\n  ,\n}", "m.json:4:1: syntax error", "; JSON allows no comma after the last member"},
+        {"{\n  // the files\n  \"files\": []\n}", "m.json:2:3: syntax error", "; JSON has no comments"},
+        {"{ \"files\": [] /* none */ }", "m.json:1:15: syntax error", "; JSON has no comments"},
+        {"{\"files\": [{\"folder\": \"C:\\Tools\"}]}", "m.json:1:27: syntax error", "; JSON doubles every backslash: write C:\\Tools as \"C:\\\\Tools\""},
+        {std::string("\xFF\xFE{\0", 4), "m.json: the file is UTF-16", "save it as UTF-8"},
+        {std::string("{\0\"\0", 4), "m.json: the file is UTF-16", ""},
+        {"{\"messages\":\n {\"title\": \"Gr\xFC\xDF\"}}", "m.json:2:15: byte 0xFC is not UTF-8", "Latin-1 or Windows-1252"},
+        {"{\"patterns\": [], \"patterns\": []}", "m.json:1:18: /patterns: the key is given twice", ""},
         {"{\"files\": [{\"folder\": \".\"}, {\"folder\": \".\", \"name\": \"a\", \"name\": \"b\"}]}",
-         "m.json: /files/1/name: the key is given twice"},
-        {"{\"messages\": {\"title\": \"\xC3\"}}", "m.json: parse error"}, // invalid UTF-8
+         "m.json:1:58: /files/1/name: the key is given twice", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        Outcome outcome = Load(std::string(c.text));
+        Outcome outcome = Load(c.text);
         EXPECT_FALSE(outcome.ok);
-        EXPECT_EQ(outcome.error.rfind(c.errorPart, 0), 0u) << outcome.error;
-        EXPECT_EQ(outcome.error.find('\n'), std::string::npos);
+        EXPECT_EQ(outcome.rawError.rfind(c.error, 0), 0u) << outcome.rawError;
+        EXPECT_NE(outcome.rawError.find(c.hint), std::string::npos) << outcome.rawError;
+        EXPECT_EQ(outcome.rawError.find('\n'), std::string::npos);
     }
 }
 
@@ -280,7 +302,7 @@ TEST(ManifestWarnings, LikelyMistakesAreNamed) {
         {"Software64 glued", {{"registry", {{{"root", "HKLM"}, {"key", "Software64Tools"}}}}},
          "/registry/0/key: warning: begins with \"Software64\", which selects the 64-bit view and is read as \"SoftwareTools\""},
         {"doubled percent without %s", {{"messages", {{"read_only", "100%% sure?"}}}},
-         "/messages/read_only: warning: without a \"%s\" the message is shown unformatted"},
+         "/messages/read_only: warning: without a \"%s\" this message is shown as written, so \"%%\" appears as two"},
         {"%s in an unformatted message", {{"messages", {{"finished", "Removed %s"}}}},
          "/messages/finished: warning: this message is shown as written"},
         {"long formatted message", {{"messages", {{"read_only", "%s" + S(800)}}}}, "/messages/read_only: warning: with a long path"},
@@ -322,6 +344,7 @@ TEST(ManifestDump, WritesEveryKeyAndReadsBackTheSameData) {
     UninstallData data;
     data.messages.assign(16, "");
     data.messages[MSG_TITLE] = "Caf\xE9";
+    data.messages[MSG_FINISHED] = "${NAME} and $${x} stay as they are"; // no defines in uninstall data
     data.files = {{".", "a.exe", FILE_FONT | FILE_CHECK_IN_USE}};
     data.folderGroups = {{3, "C:\\M", "", "m.lnk"}};
     data.registry = {{ROOT_CLASSES_ROOT, ".q"}};
@@ -335,6 +358,7 @@ TEST(ManifestDump, WritesEveryKeyAndReadsBackTheSameData) {
     EXPECT_EQ(dumped["codepage"], 1252);
     EXPECT_EQ(dumped["messages"].size(), 16u);
     EXPECT_EQ(dumped["messages"]["title"], "Café");
+    EXPECT_EQ(dumped["messages"]["finished"], "$${NAME} and $$${x} stay as they are");
     EXPECT_EQ(dumped["files"][0]["flags"], json({"font", "check_in_use"}));
     EXPECT_EQ(dumped["folder_groups"][0]["parent_levels"], 3);
     EXPECT_EQ(dumped["registry"][0]["root"], "HKCR");
@@ -363,4 +387,186 @@ TEST(ManifestDump, ReportsWhatItCannotShow) {
     EXPECT_NE(notes[0].find("2 strings beyond message 15"), std::string::npos);
     EXPECT_NE(notes[1].find("/files/0/flags: bits 0x30"), std::string::npos);
     EXPECT_NE(notes[2].find("/settings: flag bits 0x10"), std::string::npos);
+}
+
+// Entries that would destroy what is not the application's, or do nothing: each refusal names its
+// line, column and reason, and the entry's "allow" lifts it where an override exists.
+TEST(ManifestSafety, RefusalsWithTheirLocationAndOverride) {
+    struct Case {
+        std::string entries; // the registry or files array, on line 2
+        const char* error;   // the whole refusal's beginning
+        const char* override; // "" when none lifts it
+    };
+    const Case cases[] = {
+        {R"([{"root": "HKLM", "key": "Software/Demo"}])", "m.json:2:31: /registry/0/key: holds '/'", "slash"},
+        {R"([{"root": "HKLM", "key": "HKEY_LOCAL_MACHINE\\Software\\Demo"}])",
+         "m.json:2:31: /registry/0/key: begins with the root name \"HKEY_LOCAL_MACHINE\"", "root_name"},
+        {R"([{"root": "HKCU", "key": "Software\\Demo"}, {"root": "HKCU", "key": "hkcu\\Software\\Demo"}])",
+         "m.json:2:74: /registry/1/key: begins with the root name \"hkcu\"", "root_name"},
+        {R"([{"root": "HKCU", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Run"}])",
+         "m.json:2:31: /registry/0/key: is a key other programs share (Software\\Microsoft\\Windows\\CurrentVersion\\Run)", "shared_key"},
+        {R"([{"root": "HKLM", "key": "Software\\Microsoft\\Windows"}])",
+         "m.json:2:31: /registry/0/key: lies above a key other programs share (Software\\Microsoft\\Windows\\CurrentVersion\\Run)", "shared_key"},
+        {R"([{"root": "HKLM", "key": "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"}])",
+         "m.json:2:31: /registry/0/key: is a key other programs share (Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall)", "shared_key"},
+        {R"([{"root": "HKLM", "key": "Software64\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"}])",
+         "m.json:2:31: /registry/0/key: is a key other programs share (Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs)", "shared_key"},
+        {R"([{"root": "HKLM", "key": "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"}])",
+         "m.json:2:31: /registry/0/key: is a key other programs share (Software\\Microsoft\\Windows\\CurrentVersion\\Run)", "shared_key"},
+        {R"([{"root": "HKLM", "key": "Software\\Policies"}])", "m.json:2:31: /registry/0/key: is a key other programs share (Software\\Policies)", "shared_key"},
+        {R"([{"root": "HKCU", "key": "Software\\Classes\\CLSID"}])", "m.json:2:31: /registry/0/key: is a key other programs share (HKCR\\CLSID)", "shared_key"},
+        {R"([{"root": "HKU", "key": ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"}])",
+         "m.json:2:30: /registry/0/key: is a key other programs share (Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce)", "shared_key"},
+        // Keys the uninstaller itself never removes: an override would not make the entry work.
+        {R"([{"root": "HKCU", "key": "Software\\Microsoft"}])", "m.json:2:31: /registry/0/key: the uninstaller never removes this key", ""},
+        {R"([{"root": "HKU", "key": ".DEFAULT"}])", "m.json:2:30: /registry/0/key: names a whole user's registry", ""},
+        {R"([{"root": "HKCU", "key": "Software\\Demo", "value": "a\\b"}])", "m.json:2:56: /registry/0/value: a value name cannot hold a backslash", ""},
+        {R"([{"root": "HKCU", "key": "Software\\Demo", "allow": ["shared"]}])", "m.json:2:66: /registry/0/allow/0: unknown override \"shared\"", ""},
+        {R"([{"folder": ".", "name": "a.dll", "flags": ["shared_dll"]}, {"folder": ".\\", "name": "A.DLL"}])",
+         "m.json:2:70: /files/1: repeats /files/0 (letter case aside): the shared DLL's count would be lowered twice", "duplicate"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entries);
+        std::string section = c.entries.find("\"root\"") != std::string::npos ? "registry" : "files";
+        Outcome outcome = Load("{\"messages\": {\"confirm\": \"?\"},\n\"" + section + "\": " + c.entries + "}");
+        EXPECT_FALSE(outcome.ok);
+        EXPECT_EQ(outcome.rawError.rfind(c.error, 0), 0u) << outcome.rawError;
+        if (!*c.override) continue;
+        json manifest = json::parse("{\"messages\": {\"confirm\": \"?\"}, \"" + section + "\": " + c.entries + "}");
+        manifest[section].back()["allow"] = {c.override};
+        Outcome allowed = Load(manifest);
+        EXPECT_TRUE(allowed.ok) << allowed.error;
+    }
+    // Below a shared key, and a value in one, is the application's own.
+    for (const char* key : {"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo", "Software\\Policies\\Demo",
+                            "Software\\Classes\\CLSID\\{0D3E1F4A-1111-2222-3333-444455556666}", "Software\\Microsoft\\Windows\\CurrentVersion\\Run\\\\Demo"}) {
+        SCOPED_TRACE(key);
+        Outcome outcome = Load(json{{"messages", {{"confirm", "?"}}}, {"registry", {{{"root", "HKLM"}, {"key", key}}}}});
+        EXPECT_TRUE(outcome.ok) << outcome.error;
+        EXPECT_TRUE(outcome.warnings.empty());
+    }
+    for (const char* key : {"CLSID", "Interface", "TypeLib", "AppID", "*", "Directory", "Folder"}) {
+        SCOPED_TRACE(key);
+        EXPECT_FALSE(Load(json{{"registry", {{{"root", "HKCR"}, {"key", key}}}}}).ok);
+        EXPECT_TRUE(Load(json{{"registry", {{{"root", "HKCR"}, {"key", std::string(key) + "\\shellex\\Demo"}}}}}).ok);
+    }
+}
+
+// Warnings for what works but is likely not meant, with their location and number.
+TEST(ManifestWarnings, SystemProgramsWindowsFolderAndRepeats) {
+    struct Case {
+        const char* manifest; // the text after the messages, on line 2
+        const char* warning;
+    };
+    const Case cases[] = {
+        {R"("settings": {"pre_command": "\"cmd.exe\" /c del x"}})",
+         "m.json:2:14: /settings/pre_command: warning 1: \"cmd.exe\" runs from the install folder, where there is no cmd.exe, so "
+         "nothing runs; write \"#System#\\cmd.exe\" to run the system's"},
+        {R"("settings": {"pre_command": "\"MsiExec.exe\" /x {1}"}})", "m.json:2:14: /settings/pre_command: warning 1: \"MsiExec.exe\" runs from"},
+        {R"("settings": {"pre_command": "rundll32.exe"}})", "m.json:2:14: /settings/pre_command: warning 1: \"rundll32.exe\" runs from"},
+        {R"("settings": {"pre_command": "\"regsvr32\" /u /s x.dll"}})",
+         "m.json:2:14: /settings/pre_command: warning 1: \"regsvr32\" runs from the install folder, where there is no regsvr32.exe"},
+        {R"("files": [{"folder": "C:\\WINDOWS\\System32", "name": "demo.ocx"}]})",
+         "m.json:2:11: /files/0: warning 1: a file in the Windows folder without \"shared_dll\""},
+        {R"("files": [{"folder": ".", "name": "a.txt"}, {"folder": ".", "name": "A.txt"}]})",
+         "m.json:2:45: /files/1: warning 1: repeats /files/0 (letter case aside)"},
+        {R"("registry": [{"root": "HKCU", "key": "Software\\Demo"}, {"root": "hkcu", "key": "software\\demo"}]})",
+         "m.json:2:57: /registry/1: warning 1: repeats /registry/0"},
+        {R"("patterns": ["*.log", "*.LOG"]})", "m.json:2:23: /patterns/1: warning 1: repeats /patterns/0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.manifest);
+        Outcome outcome = Load(std::string("{\"messages\": {\"confirm\": \"?\"},\n") + c.manifest);
+        ASSERT_TRUE(outcome.ok) << outcome.rawError;
+        ASSERT_EQ(outcome.rawWarnings.size(), 1u) << outcome.rawWarnings[0];
+        EXPECT_EQ(outcome.rawWarnings[0].rfind(c.warning, 0), 0u) << outcome.rawWarnings[0];
+    }
+    // Through a folder macro, and with shared_dll, nothing is said.
+    Outcome quiet = Load(json{{"messages", {{"confirm", "?"}}},
+                              {"files", {{{"folder", "C:\\Windows\\System32"}, {"name", "demo.ocx"}, {"flags", {"shared_dll"}}}}},
+                              {"settings", {{"pre_command", "\"#System#\\cmd.exe\" /c del x"}}}});
+    ASSERT_TRUE(quiet.ok) << quiet.error;
+    EXPECT_TRUE(quiet.warnings.empty()) << quiet.warnings[0];
+}
+
+// Percent signs as the uninstaller shows them: a message it never formats, or a formatted one
+// without "%s", takes '%' as it stands; with "%s" a lone '%' stays too.
+TEST(ManifestValues, PercentSignsAsTheUninstallerShowsThem) {
+    Outcome outcome = Load(json{{"messages", {{"confirm", "Zu 100% sicher?"}, {"shared_file", "100% sicher?"},
+                                              {"no_memory", "%s: 100% voll, 50%% frei"}, {"finished", "100%"}}}});
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_TRUE(outcome.warnings.empty()) << outcome.warnings[0];
+    EXPECT_EQ(outcome.manifest.data.messages[MSG_SHARED_FILE], "100% sicher?");
+}
+
+TEST(ManifestFeedback, EveryErrorInOneRunUpToABound) {
+    Outcome three = Load(std::string("{\n"
+                                     "  \"messages\": {\"titel\": \"Demo\"},\n"
+                                     "  \"files\": [\n"
+                                     "    {\"folder\": \".\", \"name\": \"a.exe\", \"flags\": [\"fnt\"]},\n"
+                                     "    {\"folder\": \"\", \"name\": \"b.exe\"}\n"
+                                     "  ],\n"
+                                     "  \"registry\": [{\"root\": \"HKLM\", \"key\": \"Software\"}]\n"
+                                     "}\n"));
+    EXPECT_FALSE(three.ok);
+    EXPECT_EQ(three.rawError, "m.json:2:16: /messages/titel: unknown message \"titel\"\n"
+                              "m.json:4:48: /files/0/flags/0: unknown flag \"fnt\" (known: shared_dll, font, com_server, check_in_use)\n"
+                              "m.json:5:6: /files/1/folder: is empty: use \".\" for the install folder or a full path\n"
+                              "m.json:7:33: /registry/0/key: \"Software\" would remove a whole root key; name the application's own key");
+    json many = {{"patterns", json::array()}};
+    for (int i = 0; i < 30; ++i) many["patterns"].push_back("");
+    Outcome bounded = Load(many);
+    EXPECT_EQ(std::count(bounded.error.begin(), bounded.error.end(), '\n'), 20) << bounded.error;
+    EXPECT_NE(bounded.error.find("/patterns/19: is empty"), std::string::npos);
+    EXPECT_EQ(bounded.error.substr(bounded.error.rfind('\n') + 1), "m.json: stopped after 20 errors");
+}
+
+TEST(ManifestDefines, NamesStandForTheirValuesInEveryText) {
+    LoadOptions options;
+    options.defines = {{"VENDOR", "Acme"}, {"FONTS", "D:\\Windows\\Fonts"}};
+    Outcome outcome = Load(std::string(R"j({"messages": {"confirm": "Remove ${VENDOR}? ($${VENDOR} stays)"},
+        "files": [{"folder": "${FONTS}", "name": "${VENDOR}.ttf", "flags": ["font", "shared_dll"]}],
+        "registry": [{"root": "HKCU", "key": "Software\\${VENDOR}"}]})j"), options);
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_EQ(outcome.manifest.data.messages[MSG_CONFIRM], "Remove Acme? (${VENDOR} stays)");
+    EXPECT_EQ(outcome.manifest.data.files[0].folder, "D:\\Windows\\Fonts");
+    EXPECT_EQ(outcome.manifest.data.files[0].name, "Acme.ttf");
+    EXPECT_EQ(outcome.manifest.data.registry[0].keyPath, "Software\\Acme");
+    Outcome undefined = Load(std::string("{\"messages\": {\"confirm\": \"?\"},\n \"patterns\": [\"${LOGS}\\\\*.log\", \"${VENDOR\"]}"), options);
+    EXPECT_EQ(undefined.rawError, "m.json:2:15: /patterns/0: ${LOGS} is not defined; give it with --define LOGS=VALUE\n"
+                                  "m.json:2:33: /patterns/1: \"${\" without its closing \"}\" (write \"$${\" for the text ${)");
+}
+
+TEST(ManifestDump, RegistryValuesInThePlainForm) {
+    Outcome plain = Load(json{{"messages", {{"confirm", "?"}}},
+                              {"registry", {{{"root", "HKCU"}, {"key", "Software\\Microsoft\\Windows\\CurrentVersion\\Run"}, {"value", "Demo"}},
+                                            {{"root", "HKCU"}, {"key", "Software\\Demo"}, {"value", ""}},
+                                            {{"root", "HKCU"}, {"key", "Software\\Demo\\\\Level"}},
+                                            {{"root", "HKCU"}, {"key", "Software\\Demo"}}}}});
+    ASSERT_TRUE(plain.ok) << plain.error;
+    const std::vector<RegistryItem>& items = plain.manifest.data.registry;
+    EXPECT_EQ(items[0].keyPath, "Software\\Microsoft\\Windows\\CurrentVersion\\Run\\\\Demo");
+    EXPECT_EQ(items[1].keyPath, "Software\\Demo\\\\");
+    json dumped = json::parse(DumpManifest(plain.manifest.data, *FindCodePage(1252), nullptr, nullptr));
+    EXPECT_EQ(dumped["registry"], json::parse(R"([
+        {"root": "HKCU", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "value": "Demo"},
+        {"root": "HKCU", "key": "Software\\Demo", "value": ""},
+        {"root": "HKCU", "key": "Software\\Demo", "value": "Level"},
+        {"root": "HKCU", "key": "Software\\Demo"}])"));
+    Outcome back = Load(dumped.dump());
+    ASSERT_TRUE(back.ok) << back.error;
+    EXPECT_EQ(EncodeUninstallData(back.manifest.data), EncodeUninstallData(plain.manifest.data));
+    // What an override lets through is dumped with it, so that the dump builds again.
+    UninstallData data;
+    data.messages.assign(MSG_COUNT, "");
+    data.files = {{".", "a.dll", FILE_SHARED_DLL}, {".", "A.dll", FILE_SHARED_DLL}};
+    data.registry = {{ROOT_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run"}, {ROOT_LOCAL_MACHINE, "Software/Demo"}};
+    dumped = json::parse(DumpManifest(data, *FindCodePage(1252), nullptr, nullptr));
+    EXPECT_FALSE(dumped["files"][0].contains("allow"));
+    EXPECT_EQ(dumped["files"][1]["allow"], json({"duplicate"}));
+    EXPECT_EQ(dumped["registry"][0]["allow"], json({"shared_key"}));
+    EXPECT_EQ(dumped["registry"][1]["allow"], json({"slash"}));
+    Outcome rebuilt = Load(dumped.dump());
+    ASSERT_TRUE(rebuilt.ok) << rebuilt.error;
+    EXPECT_EQ(EncodeUninstallData(rebuilt.manifest.data), EncodeUninstallData(data));
 }

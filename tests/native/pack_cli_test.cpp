@@ -84,9 +84,9 @@ protected:
         return buffer.str();
     }
 
-    Result Run(const std::vector<std::string>& args) {
+    Result Run(const std::vector<std::string>& args, const std::string& toolFolder = "") {
         std::ostringstream out, err;
-        int code = RunPackCommand(args, out, err, dir_.string());
+        int code = RunPackCommand(args, out, err, toolFolder.empty() ? dir_.string() : toolFolder);
         return {code, out.str(), err.str()};
     }
 
@@ -125,6 +125,7 @@ TEST_F(PackCli, HelpForEveryCommand) {
         {{"build", "--help"}, "usage: quillon-pack build MANIFEST.json -o UNINSTALLER.exe"},
         {{"dump", "--help"}, "usage: quillon-pack dump UNINSTALLER.exe"},
         {{"check", "--help"}, "usage: quillon-pack check MANIFEST.json"},
+        {{"scan", "--help"}, "usage: quillon-pack scan STAGING_FOLDER"},
         {{"help", "dump"}, "usage: quillon-pack dump"},
         {{"build", "x.json", "--help"}, "usage: quillon-pack build"},
     };
@@ -178,18 +179,18 @@ TEST_F(PackCli, RefusedManifestsLeaveNoFile) {
         std::string error; // the whole first line of the refusal, without the manifest path
     };
     const Case cases[] = {
-        {"malformed", "{\"files\": [", ": parse error at line 1, column 12"},
-        {"wrong type", "{\"patterns\": \"*.log\"}", ": /patterns: must be an array, not a string"},
-        {"unknown key", "{\"setings\": {}}", ": /setings: unknown key \"setings\""},
+        {"malformed", "{\"files\": [", ":1:12: syntax error while parsing value"},
+        {"wrong type", "{\"patterns\": \"*.log\"}", ":1:2: /patterns: must be an array, not a string"},
+        {"unknown key", "{\"setings\": {}}", ":1:2: /setings: unknown key \"setings\""},
         {"unknown flag",
          R"({"files": [{"folder": "."}, {"folder": "."}, {"folder": "."}, {"folder": ".", "name": "a", "flags": ["fnt"]}]})",
-         ": /files/3/flags/0: unknown flag \"fnt\""},
-        {"unknown root", R"({"registry": [{"root": "HKEY_LOCAL", "key": "Software\\A"}]})", ": /registry/0/root: unknown root \"HKEY_LOCAL\""},
+         ":1:102: /files/3/flags/0: unknown flag \"fnt\""},
+        {"unknown root", R"({"registry": [{"root": "HKEY_LOCAL", "key": "Software\\A"}]})", ":1:16: /registry/0/root: unknown root \"HKEY_LOCAL\""},
         {"parent levels", R"({"folder_groups": [{"folder": "C:\\A", "parent_levels": 300}]})",
-         ": /folder_groups/0/parent_levels: is 300; parent levels run from 0 to 255"},
-        {"whole root", R"({"registry": [{"root": "HKLM", "key": "SOFTWARE\\"}]})", ": /registry/0/key: \"SOFTWARE\\\\\" would remove a whole root key"},
-        {"bad conversion", R"({"messages": {"read_only": "%s %x"}})", ": /messages/read_only: \"%x\" at byte 3"},
-        {"not in code page", R"({"messages": {"title": "Ω"}})", ": /messages/title: U+03A9 'Ω' (character 1) is not in code page 1252"},
+         ":1:40: /folder_groups/0/parent_levels: is 300; parent levels run from 0 to 255"},
+        {"whole root", R"({"registry": [{"root": "HKLM", "key": "SOFTWARE\\"}]})", ":1:32: /registry/0/key: \"SOFTWARE\\\\\" would remove a whole root key"},
+        {"two %s", R"({"messages": {"read_only": "%s %s"}})", ":1:15: /messages/read_only: holds 2 \"%s\""},
+        {"not in code page", R"({"messages": {"title": "Ω"}})", ":1:15: /messages/title: U+03A9 'Ω' (character 1) is not in code page 1252"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -297,8 +298,32 @@ TEST_F(PackCli, DefaultStubIsTheOneBesideTheTool) {
     fs::remove(stub_);
     Result missing = Run({"build", Path("m.json"), "-o", Path("v.exe")});
     EXPECT_EQ(missing.code, 1);
-    EXPECT_NE(missing.err.find("quillon-stub.exe: cannot open for reading"), std::string::npos);
-    EXPECT_NE(missing.err.find("(give the stub with --stub)"), std::string::npos);
+    auto near = [&](const char* path) { return (dir_ / path).lexically_normal().string(); };
+    EXPECT_EQ(missing.err, "quillon-pack: no stub found; looked for " + Path("quillon-stub.exe") + ", " +
+                               near("../share/quillon/quillon-stub.exe") + ", " + near("../../win32/quillon-stub.exe") + ", " +
+                               near("../win32/quillon-stub.exe") + " (give the stub with --stub)\n");
+    EXPECT_FALSE(fs::exists(Path("v.exe")));
+}
+
+// Without --stub, an installed packer (PREFIX/bin) finds the stub in PREFIX/share/quillon, and the
+// native packer of a build tree (build/native/pack) the flavour's stub in build/win32 or build/win64.
+TEST_F(PackCli, DefaultStubOfAnInstalledLayoutAndOfTheBuildTree) {
+    WriteText(Path("m.json"), R"({"messages": {"confirm": "Remove?"}})");
+    WriteText(Path("m64.json"), R"({"architecture": "x64", "messages": {"confirm": "Remove?"}})");
+    fs::create_directories(Path("prefix/bin"));
+    fs::create_directories(Path("prefix/share/quillon"));
+    WriteStub(Path("prefix/share/quillon/quillon-stub.exe"), true, 1, 0x14C);
+    EXPECT_EQ(Run({"build", Path("m.json"), "-o", Path("installed.exe")}, Path("prefix/bin")).code, 0);
+
+    fs::create_directories(Path("build/native/pack"));
+    fs::create_directories(Path("build/win64"));
+    WriteStub(Path("build/win64/quillon-stub64.exe"), true, 1, 0x8664);
+    Result x64 = Run({"build", Path("m64.json"), "-o", Path("tree64.exe")}, Path("build/native/pack"));
+    EXPECT_EQ(x64.code, 0) << x64.err;
+    Result x86 = Run({"build", Path("m.json"), "-o", Path("tree.exe")}, Path("build/native/pack"));
+    EXPECT_EQ(x86.code, 1);
+    EXPECT_NE(x86.err.find(Path("build/win32/quillon-stub.exe")), std::string::npos) << x86.err;
+    EXPECT_TRUE(fs::exists(Path("installed.exe")) && fs::exists(Path("tree64.exe")) && !fs::exists(Path("tree.exe")));
 }
 
 TEST_F(PackCli, WarningsGoToStderrAndTheBuildGoesOn) {
@@ -307,32 +332,40 @@ TEST_F(PackCli, WarningsGoToStderrAndTheBuildGoesOn) {
         "patterns": ["#TempDir#*.tmp"]})");
     Result result = Run({"build", Path("m.json"), "-o", Path("u.exe"), "--stub", stub_});
     EXPECT_EQ(result.code, 0);
-    EXPECT_NE(result.err.find(Path("m.json") + ": /files/0/name: warning: flagged \"font\""), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find(Path("m.json") + ": /patterns/0: warning: no backslash outside its macros"), std::string::npos);
+    EXPECT_NE(result.err.find(Path("m.json") + ":2:35: /files/0/name: warning 1: flagged \"font\""), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(Path("m.json") + ":3:22: /patterns/0: warning 2: no backslash outside its macros"), std::string::npos);
     EXPECT_TRUE(fs::exists(Path("u.exe")));
 }
 
+// Every example builds under --strict, and its dump builds the same bytes again.
 TEST_F(PackCli, ExamplesRoundTripByteForByte) {
-    for (const char* example : {"demo", "french", "japanese"}) {
+    std::vector<std::string> examples;
+    for (const auto& folder : fs::directory_iterator(QUILLON_EXAMPLES_DIR))
+        if (fs::exists(folder.path() / "manifest.json")) examples.push_back(folder.path().filename().string());
+    EXPECT_GE(examples.size(), 4u);
+    for (const std::string& example : examples) {
         SCOPED_TRACE(example);
         std::string manifest = std::string(QUILLON_EXAMPLES_DIR) + "/" + example + "/manifest.json";
-        Result built = Run({"build", manifest, "-o", Path("first.exe"), "--stub", stub_});
+        Result built = Run({"build", manifest, "--strict", "-o", Path("first.exe"), "--stub", stub_});
         ASSERT_EQ(built.code, 0) << built.err;
         EXPECT_EQ(built.err, "") << "the examples draw no warnings";
-        Result dumped = Run({"dump", Path("first.exe"), "--codepage", example == std::string("japanese") ? "932" : "1252"});
+        std::string codePage = std::to_string(json::parse(ReadText(manifest)).value("codepage", 1252));
+        Result dumped = Run({"dump", Path("first.exe"), "--codepage", codePage});
         ASSERT_EQ(dumped.code, 0) << dumped.err;
         EXPECT_EQ(dumped.err, "");
         WriteText(Path("dump.json"), dumped.out);
         Result rebuilt = Run({"build", Path("dump.json"), "-o", Path("second.exe"), "--stub", stub_});
         ASSERT_EQ(rebuilt.code, 0) << rebuilt.err;
         EXPECT_EQ(ReadText(Path("first.exe")), ReadText(Path("second.exe")));
-        Result dumpedAgain = Run({"dump", Path("second.exe"), "--codepage", example == std::string("japanese") ? "932" : "1252"});
+        Result dumpedAgain = Run({"dump", Path("second.exe"), "--codepage", codePage});
         EXPECT_EQ(dumpedAgain.out, dumped.out);
         // The dump shows the author's texts as written.
         json original = json::parse(ReadText(manifest));
         json dump = json::parse(dumped.out);
         EXPECT_EQ(dump["messages"]["title"], original["messages"]["title"]);
-        EXPECT_EQ(dump["files"].size(), original["files"].size());
+        if (original.contains("files")) {
+            EXPECT_EQ(dump["files"].size(), original["files"].size());
+        }
     }
 }
 
@@ -344,7 +377,7 @@ TEST_F(PackCli, TheReferenceExampleBuilds) {
     start += 8;
     size_t end = doc.find("```", start);
     WriteText(Path("example.json"), doc.substr(start, end - start));
-    Result built = Run({"build", Path("example.json"), "-o", Path("u.exe"), "--stub", stub_});
+    Result built = Run({"build", Path("example.json"), "--strict", "-o", Path("u.exe"), "--stub", stub_});
     EXPECT_EQ(built.code, 0) << built.err;
     EXPECT_EQ(built.err, "");
 }
@@ -542,10 +575,10 @@ TEST_F(PackCli, TheExecutable) {
     Result dumped = run("dump '" + Path("u.exe") + "'");
     EXPECT_EQ(dumped.code, 0);
     EXPECT_EQ(json::parse(dumped.out)["messages"]["title"], "Quillon Demo Setup");
-    WriteText(Path("bad.json"), R"({"files": [{"folder": ".", "flags": ["fnt"]}]})");
+    WriteText(Path("bad.json"), R"({"messages": {"confirm": "Remove?"}, "files": [{"folder": ".", "flags": ["fnt"]}]})");
     Result refused = run("build '" + Path("bad.json") + "' --stub '" + stub_ + "' -o '" + Path("v.exe") + "'");
     EXPECT_EQ(refused.code, 1);
-    EXPECT_EQ(refused.err, Path("bad.json") + ": /files/0/flags/0: unknown flag \"fnt\" (known: shared_dll, font, com_server, check_in_use)\n");
+    EXPECT_EQ(refused.err, Path("bad.json") + ":1:74: /files/0/flags/0: unknown flag \"fnt\" (known: shared_dll, font, com_server, check_in_use)\n");
     EXPECT_FALSE(fs::exists(Path("v.exe")));
     EXPECT_EQ(run("frobnicate").code, 2);
     EXPECT_EQ(run("check '" + demo + "'").code, 0);
@@ -580,4 +613,132 @@ TEST_F(PackCli, StampTool) {
     Result help = run("--help");
     EXPECT_EQ(help.code, 0);
     EXPECT_EQ(help.out.rfind("usage: quillon-stamp STUB.exe", 0), 0u);
+}
+
+// A staging tree becomes one entry per file and folder, in an order that leaves nothing behind:
+// removing the entries last first, as the uninstaller's file pass does (a file deleted, a folder
+// entry's folder removed when empty), empties an installed copy of the tree completely.
+TEST_F(PackCli, StagingFolderBecomesEntriesThatEmptyTheTree) {
+    for (const char* file : {"stage/Demo.exe", "stage/bin/core.dll", "stage/bin/plugins/export.dll", "stage/fonts/Sans.TTF",
+                             "stage/debug.pdb", "stage/docs/obj/x.pdb"}) {
+        fs::create_directories(fs::path(Path(file)).parent_path());
+        WriteText(Path(file), file);
+    }
+    fs::create_directories(Path("stage/docs/empty"));
+    const char* manifest = R"({"messages": {"confirm": "?", "files_in_use": "Close it"},
+        "staging": [{"source": "stage", "target": ".\\app", "exclude": ["*.pdb"],
+                     "flags": {"*.ttf": ["font"], "bin\\*.dll": ["shared_dll"], "*.exe": ["check_in_use"]}}]})";
+    LoadOptions options;
+    options.baseFolder = dir_.string();
+    Manifest loaded;
+    std::vector<std::string> warnings;
+    std::string error;
+    ASSERT_TRUE(LoadManifest(manifest, "m.json", options, &loaded, &warnings, &error)) << error;
+    EXPECT_TRUE(warnings.empty()) << warnings[0];
+    const std::vector<FileItem> expected = {
+        {".\\app", "", 0}, {".\\app", "Demo.exe", FILE_CHECK_IN_USE}, {".\\app\\bin", "", 0},
+        {".\\app\\bin", "core.dll", FILE_SHARED_DLL}, {".\\app\\bin\\plugins", "", 0}, {".\\app\\bin\\plugins", "export.dll", 0},
+        {".\\app\\docs", "", 0}, {".\\app\\docs\\empty", "", 0}, {".\\app\\docs\\obj", "", 0}, {".\\app\\fonts", "", 0},
+        {".\\app\\fonts", "Sans.TTF", FILE_FONT},
+    };
+    ASSERT_EQ(loaded.data.files.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(loaded.data.files[i].folder, expected[i].folder);
+        EXPECT_EQ(loaded.data.files[i].name, expected[i].name);
+        EXPECT_EQ(loaded.data.files[i].flags, expected[i].flags);
+    }
+    // The installation: the tree without what was excluded, under install\app.
+    fs::create_directories(Path("install"));
+    fs::copy(Path("stage"), Path("install/app"), fs::copy_options::recursive);
+    fs::remove(Path("install/app/debug.pdb"));
+    fs::remove(Path("install/app/docs/obj/x.pdb"));
+    for (size_t i = loaded.data.files.size(); i-- > 0;) {
+        const FileItem& entry = loaded.data.files[i];
+        std::string path = Path("install") + "/" + entry.folder.substr(2) + (entry.name.empty() ? "" : "/" + entry.name);
+        std::replace(path.begin(), path.end(), '\\', '/');
+        std::error_code ignored;
+        fs::remove(path, ignored); // a folder goes only when empty, as RemoveDirectory
+    }
+    EXPECT_TRUE(fs::is_empty(Path("install")));
+
+    // A missing staging folder is named with where it was looked for.
+    WriteText(Path("m.json"), R"({"staging": [{"source": "build/stage"}]})");
+    Result missing = Run({"check", Path("m.json")});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find(Path("m.json") + ":1:15: /staging/0/source: no folder \"" + Path("build/stage") + "\""), std::string::npos)
+        << missing.err;
+}
+
+// scan prints a skeleton that takes the staging folder whole, and that checks as it stands.
+TEST_F(PackCli, ScanPrintsASkeletonThatChecks) {
+    for (const char* file : {"stage/Demo.exe", "stage/fonts/Sans.ttf", "stage/lib/a.dll"}) {
+        fs::create_directories(fs::path(Path(file)).parent_path());
+        WriteText(Path(file), file);
+    }
+    Result scanned = Run({"scan", Path("stage")});
+    ASSERT_EQ(scanned.code, 0) << scanned.err;
+    json skeleton = json::parse(scanned.out);
+    EXPECT_EQ(skeleton["staging"][0]["source"], Path("stage"));
+    EXPECT_EQ(skeleton["staging"][0]["flags"], json::parse(R"({"*.ttf": ["font"], "*.exe": ["check_in_use"]})"));
+    EXPECT_NE(scanned.err.find("3 files in 2 sub-folders"), std::string::npos) << scanned.err;
+    WriteText(Path("skeleton.json"), scanned.out);
+    Result checked = Run({"check", "--strict", Path("skeleton.json")});
+    EXPECT_EQ(checked.code, 0) << checked.err;
+    EXPECT_NE(checked.out.find("5 file entries"), std::string::npos) << checked.out;
+    EXPECT_EQ(Run({"scan", Path("none")}).code, 1);
+}
+
+TEST_F(PackCli, StrictDefinesAndPlan) {
+    WriteText(Path("m.json"), R"({"messages": {"confirm": "Remove ${APP}?"},
+        "files": [{"folder": ".", "name": "${APP}.exe"}, {"folder": "#System#", "name": "x.dll"}]})");
+    // Without the define: refused, with the name and place; with it, two warnings (the macro folder).
+    Result undefined = Run({"check", Path("m.json")});
+    EXPECT_EQ(undefined.code, 1);
+    EXPECT_NE(undefined.err.find(":1:15: /messages/confirm: ${APP} is not defined"), std::string::npos) << undefined.err;
+    Result warned = Run({"check", Path("m.json"), "--define", "APP=Demo"});
+    EXPECT_EQ(warned.code, 0) << warned.err;
+    EXPECT_NE(warned.err.find(":2:59: /files/1/folder: warning 1: macros are not expanded"), std::string::npos) << warned.err;
+    Result strict = Run({"build", Path("m.json"), "--define=APP=Demo", "--strict", "-o", Path("u.exe"), "--stub", stub_});
+    EXPECT_EQ(strict.code, 1);
+    EXPECT_NE(strict.err.find(Path("m.json") + ": 2 warnings under --strict: refused"), std::string::npos) << strict.err;
+    EXPECT_FALSE(fs::exists(Path("u.exe")));
+    EXPECT_EQ(Run({"check", Path("m.json"), "--define", "1APP=x"}).code, EXIT_USAGE);
+    EXPECT_EQ(Run({"dump", Path("m.json"), "--strict"}).code, EXIT_USAGE);
+
+    // The plan: every action in the order the uninstaller takes, as written.
+    WriteText(Path("plan.json"), R"({"messages": {"confirm": "?", "files_in_use": "Close it"},
+        "files": [{"folder": ".", "name": "Demo.exe", "flags": ["check_in_use"]},
+                  {"folder": "C:\\Windows\\Fonts", "name": "Demo.ttf", "flags": ["font", "shared_dll"]},
+                  {"folder": ".\\bin", "name": "core.dll", "flags": ["com_server"]}, {"folder": ".\\bin"}],
+        "patterns": ["logs\\*.log", "#LocalAppData#\\Demo\\"],
+        "folder_groups": [{"folder": "C:\\Menu\\Demo", "file": "Demo.lnk", "parent_levels": 1}],
+        "registry": [{"root": "HKLM", "key": "Software64\\Demo"},
+                     {"root": "HKCU", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "value": "Demo"}],
+        "settings": {"pre_command": "\"stop.exe\" /all", "wait_for_pre_command": true, "closing_document": "https://example.com/bye"}})");
+    Result plan = Run({"check", "--plan", Path("plan.json")});
+    ASSERT_EQ(plan.code, 0) << plan.err;
+    EXPECT_EQ(plan.out,
+              "The uninstaller, run from the install folder (\".\"):\n"
+              "  checks that .\\Demo.exe is not in use, asking until it is free or the user cancels (not with /Q, /S or /X)\n"
+              "  runs the pre-uninstall command \"stop.exe\" /all and waits for it to end\n"
+              "Files, last entry first:\n"
+              "  removes the folder .\\bin if it is empty\n"
+              "  unregisters the COM server, deletes .\\bin\\core.dll\n"
+              "  lowers the shared count of C:\\Windows\\Fonts\\Demo.ttf; when it runs out, removes the font, deletes "
+              "C:\\Windows\\Fonts\\Demo.ttf\n"
+              "  deletes .\\Demo.exe\n"
+              "Patterns:\n"
+              "  deletes the files *.log in .\\logs and every folder below it, then removes the folders of that tree left empty\n"
+              "  deletes no file in #LocalAppData#\\Demo and every folder below it, then removes the folders of that tree left empty\n"
+              "Folder groups:\n"
+              "  deletes C:\\Menu\\Demo\\Demo.lnk, then removes the folder C:\\Menu\\Demo if empty, and up to 1 parent folders above when empty\n"
+              "Emptied folders:\n"
+              "  removes .\\bin if empty, then its empty parents up to the install folder\n"
+              "Registry:\n"
+              "  deletes the key HKLM\\Software\\Demo in the 64-bit view with everything below it\n"
+              "  deletes the value \"Demo\" of HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\n"
+              "At the end (not with /S or /X):\n"
+              "  opens https://example.com/bye\n" +
+                  Path("plan.json") + ": ok: 2 messages, 4 file entries, 1 folder group, 2 registry entries, 2 patterns, code page 1252\n");
 }
