@@ -79,7 +79,7 @@ std::string DescribePlan(const UninstallData& data, const CodePage& page) {
         std::string folder = file.name.empty() ? file.folder : path.substr(0, path.rfind('\\') == std::string::npos ? 0 : path.rfind('\\'));
         if (folder.empty() || folder == "." || folder == last) continue;
         last = folder;
-        emptied += "  removes " + text(folder) + " if empty, then its empty parents up to the install folder\n";
+        emptied += "  removes " + text(folder) + " if empty, then each parent while it is empty, up to a protected folder\n";
     }
     if (!emptied.empty()) plan += "Emptied folders:\n" + emptied;
     if (!data.registry.empty()) plan += "Registry:\n";

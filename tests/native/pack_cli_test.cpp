@@ -734,7 +734,7 @@ TEST_F(PackCli, StrictDefinesAndPlan) {
               "Folder groups:\n"
               "  deletes C:\\Menu\\Demo\\Demo.lnk, then removes the folder C:\\Menu\\Demo if empty, and up to 1 parent folders above when empty\n"
               "Emptied folders:\n"
-              "  removes .\\bin if empty, then its empty parents up to the install folder\n"
+              "  removes .\\bin if empty, then each parent while it is empty, up to a protected folder\n"
               "Registry:\n"
               "  deletes the key HKLM\\Software\\Demo in the 64-bit view with everything below it\n"
               "  deletes the value \"Demo\" of HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\n"
