@@ -156,6 +156,9 @@ TEST(ManifestRefusals, MalformedJsonAndRepeatedKeys) {
         {"{\"files\": [{\"folder\": \".\"}, {\"folder\": \".\", \"name\": \"a\", \"name\": \"b\"}]}",
          "m.json: /files/1/name: the key is given twice"},
         {"{\"messages\": {\"title\": \"\xC3\"}}", "m.json: parse error"}, // invalid UTF-8
+        // A control character in a key is escaped where the error names it.
+        {"{\"\\n\": 9}", "m.json: /\\n: unknown key \"\\n\""},
+        {"{\"\\t\": 1, \"\\t\": 2}", "m.json: /\\t: the key is given twice"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
