@@ -2,6 +2,7 @@
 #   make        build everything: the native tools and tests, then both Windows flavours (x86, x64)
 #   make test   build everything and run every test this host can run (tools/host-kind.sh decides)
 #   make fuzz   run each fuzz target FUZZ_SECONDS long (default 600) with clang's libFuzzer
+#   make soak   the canary property test over SEEDS seeds (default 200)
 #   make demo   pack an example installation, "install" it into a Wine prefix, uninstall it quietly
 #   make bench  build everything and run the benchmark (writes docs/benchmarks.md)
 #   make screenshots  take the README's screenshots of the real stub under a virtual display
@@ -21,7 +22,7 @@ CMAKE_ARGS ?=
 # The flavour that runs the demo, the benchmark and the screenshots: x86 where i386 runs.
 RUN_BUILD = $(if $(filter x86,$(shell tools/host-kind.sh --flavour)),$(WIN32),$(WIN64))
 
-.PHONY: all deps native win32 win64 test fuzz demo bench screenshots icon clean
+.PHONY: all deps native win32 win64 test fuzz soak demo bench screenshots icon clean
 
 all: win32 win64
 
@@ -49,6 +50,10 @@ test: all
 FUZZ_SECONDS ?= 600
 fuzz: deps
 	tests/fuzz/run-fuzz.sh long $(BUILD)/fuzz $(FUZZ_SECONDS); status=$$?; [ $$status = 77 ] || exit $$status
+
+SEEDS ?= 200
+soak: all
+	tests/e2e/canary-soak.sh $(RUN_BUILD) $(SEEDS)
 
 bench: all
 	bench/run-bench.sh --win32 $(abspath $(RUN_BUILD)) --doc docs/benchmarks.md
