@@ -160,7 +160,8 @@ private:
     }
 
     // Nested folders below the installation; in each, listed files and unlisted ones beside them.
-    // A folder whose files are all listed is pruned; one holding a canary stays.
+    // A folder whose files are all listed is pruned (unless only font entries name it: fonts lie
+    // in the font folder, whose emptiness is no concern); one holding a canary stays.
     void Files()
     {
         int folders = 1 + gen_.Pick(4);
@@ -175,7 +176,7 @@ private:
             MakeFolders(folder);
             bool absolute = gen_.Chance(30); // listed by its full path instead of relative to the install
             int files = 1 + gen_.Pick(3);
-            bool anyStays = false;
+            bool anyStays = false, anyPrunes = false;
             for (int i = 0; i < files; ++i) {
                 std::string name = gen_.Name("file") + (gen_.Chance(50) ? ".dll" : ".txt");
                 std::string path = MakeFile(qt::Join(folder, name), "listed");
@@ -208,10 +209,11 @@ private:
                 data_.files.push_back({absolute ? folder : relative, name, flags});
                 stays ? Keep(path) : Gone(path);
                 anyStays = anyStays || stays;
+                anyPrunes = anyPrunes || !(flags & FILE_FONT); // font entries prune no folder
             }
             if (gen_.Chance(60))
                 CanaryFile(folder, gen_.Name("unlisted") + ".txt");
-            else if (!anyStays)
+            else if (!anyStays && anyPrunes)
                 Gone(folder); // emptied, so pruned
             std::string sibling = folder.substr(0, folder.rfind('\\')) + "\\" + gen_.Name("sibling");
             if (gen_.Chance(40)) {
