@@ -49,7 +49,8 @@ test: all
 # The fuzz targets build with clang in $(BUILD)/fuzz; tests/fuzz/run-fuzz.sh says so where clang is missing.
 FUZZ_SECONDS ?= 600
 fuzz: deps
-	tests/fuzz/run-fuzz.sh long $(BUILD)/fuzz $(FUZZ_SECONDS); status=$$?; [ $$status = 77 ] || exit $$status
+	CMAKE_ARGS='$(CMAKE_ARGS)' JOBS=$(JOBS) tests/fuzz/run-fuzz.sh long $(BUILD)/fuzz $(FUZZ_SECONDS); \
+	    status=$$?; [ $$status = 77 ] || exit $$status
 
 SEEDS ?= 200
 soak: all

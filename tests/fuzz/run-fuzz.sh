@@ -61,10 +61,12 @@ long)
         nice -n 10 "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
             -artifact_prefix="$build/findings/$target-" "$build/corpus/$target" "$(seeds_of "$target")" \
             >"$build/$target.log" 2>&1 || status=1
-        grep -E '^#[0-9]+ *DONE|stat::number_of_executed_units|stat::peak_rss|FINDING|ERROR' "$build/$target.log" | tail -4
+        grep -E 'stat::number_of_executed_units|stat::peak_rss|FINDING|ERROR' "$build/$target.log" | tail -4
         echo "  edges: $(grep -oE 'cov: [0-9]+' "$build/$target.log" | tail -1)"
     done
     "$build/tests/fuzz/alloc_sweep" "$here/seeds/chains" || status=1
+    found=$(find "$build/findings" -type f | wc -l)
+    echo "fuzz: $([ "$found" = 0 ] && [ $status = 0 ] && echo "no findings" || echo "FINDINGS: see $build/findings and the logs in $build")"
     ;;
 *) echo "usage: run-fuzz.sh build|smoke|long FUZZ_BUILD [SECONDS]"; exit 2 ;;
 esac
