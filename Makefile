@@ -1,6 +1,8 @@
 # Quillon's top-level commands. Each target installs what it needs on a fresh Debian 12 machine.
 #   make        build everything: the native tools and tests, then both Windows flavours (x86, x64)
 #   make test   build everything and run every test this host can run (tools/host-kind.sh decides)
+#   make fuzz   run each fuzz target FUZZ_SECONDS long (default 600) with clang's libFuzzer
+#   make soak   the canary property test over SEEDS seeds (default 200)
 #   make demo   pack an example installation, "install" it into a Wine prefix, uninstall it quietly
 #   make bench  build everything and run the benchmark (writes docs/benchmarks.md)
 #   make screenshots  take the README's screenshots of the real stub under a virtual display
@@ -20,7 +22,7 @@ CMAKE_ARGS ?=
 # The flavour that runs the demo, the benchmark and the screenshots: x86 where i386 runs.
 RUN_BUILD = $(if $(filter x86,$(shell tools/host-kind.sh --flavour)),$(WIN32),$(WIN64))
 
-.PHONY: all deps native win32 win64 test demo bench screenshots icon clean
+.PHONY: all deps native win32 win64 test fuzz soak demo bench screenshots icon clean
 
 all: win32 win64
 
@@ -43,6 +45,16 @@ win64: native
 
 test: all
 	tests/harness/run-all.sh $(NATIVE) $(WIN32) $(WIN64)
+
+# The fuzz targets build with clang in $(BUILD)/fuzz; tests/fuzz/run-fuzz.sh says so where clang is missing.
+FUZZ_SECONDS ?= 600
+fuzz: deps
+	CMAKE_ARGS='$(CMAKE_ARGS)' JOBS=$(JOBS) tests/fuzz/run-fuzz.sh long $(BUILD)/fuzz $(FUZZ_SECONDS); \
+	    status=$$?; [ $$status = 77 ] || exit $$status
+
+SEEDS ?= 200
+soak: all
+	tests/e2e/canary-soak.sh $(RUN_BUILD) $(SEEDS)
 
 bench: all
 	bench/run-bench.sh --win32 $(abspath $(RUN_BUILD)) --doc docs/benchmarks.md

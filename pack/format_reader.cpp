@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 namespace quillon {
 
@@ -72,6 +73,14 @@ std::string Hex(uint32_t value) {
 
 std::string Ordinal(size_t index) { return "entry " + std::to_string(index); }
 
+// The stub keeps texts NUL-terminated: a NUL inside one would cut it and move the texts after it,
+// so such a text fails the load.
+bool HoldsNul(std::initializer_list<const std::string*> texts) {
+    for (const std::string* text : texts)
+        if (text->find('\0') != std::string::npos) return true;
+    return false;
+}
+
 // Each reader returns false with a fault; entries read before the fault stay in the list.
 
 bool ReadMessages(BodyCursor& body, UninstallData& data, Fault* fault) {
@@ -95,6 +104,11 @@ bool ReadMessages(BodyCursor& body, UninstallData& data, Fault* fault) {
             data.messages = std::move(messages);
             return false;
         }
+        if (HoldsNul({&text})) {
+            *fault = {at, "message " + std::to_string(i) + " holds a NUL"};
+            data.messages = std::move(messages);
+            return false;
+        }
         messages.push_back(std::move(text));
     }
     data.messages = std::move(messages);
@@ -112,6 +126,10 @@ bool ReadFiles(BodyCursor& body, UninstallData& data, Fault* fault) {
         FileItem item;
         if (!body.Text16(&item.folder) || !body.Text16(&item.name) || !body.U8(&item.flags)) {
             *fault = {at, "file list: " + Ordinal(i) + " of " + std::to_string(count) + " runs past the end of its block"};
+            return false;
+        }
+        if (HoldsNul({&item.folder, &item.name})) {
+            *fault = {at, "file list: " + Ordinal(i) + ": a text holds a NUL"};
             return false;
         }
         if (item.folder.size() + item.name.size() + 2 > FILE_ENTRY_TEXT_SIZE) {
@@ -139,6 +157,10 @@ bool ReadFolderGroups(BodyCursor& body, UninstallData& data, Fault* fault) {
             *fault = {at, "folder groups: " + Ordinal(i) + " of " + std::to_string(count) + " runs past the end of its block"};
             return false;
         }
+        if (HoldsNul({&item.folder, &item.secondFolder, &item.fileName})) {
+            *fault = {at, "folder groups: " + Ordinal(i) + ": a text holds a NUL"};
+            return false;
+        }
         size_t size = item.folder.size() + item.secondFolder.size() + item.fileName.size() + 3;
         if (size > FOLDER_GROUP_TEXT_SIZE) {
             *fault = {at, "folder groups: " + Ordinal(i) + ": the three texts take " + std::to_string(size) +
@@ -163,6 +185,10 @@ bool ReadRegistry(BodyCursor& body, UninstallData& data, Fault* fault) {
             *fault = {at, "registry list: " + Ordinal(i) + " of " + std::to_string(count) + " runs past the end of its block"};
             return false;
         }
+        if (HoldsNul({&item.keyPath})) {
+            *fault = {at, "registry list: " + Ordinal(i) + ": the key path holds a NUL"};
+            return false;
+        }
         if (item.keyPath.size() + 1 > REGISTRY_ENTRY_TEXT_SIZE) {
             *fault = {at, "registry list: " + Ordinal(i) + ": the key path of " + std::to_string(item.keyPath.size()) +
                               " bytes does not fit the uninstaller's 520 with its NUL"};
@@ -173,13 +199,10 @@ bool ReadRegistry(BodyCursor& body, UninstallData& data, Fault* fault) {
     return true;
 }
 
-// The pattern list as the stub keeps it: one buffer of NUL-terminated strings.
-bool AppendPatterns(const Bytes& file, size_t start, uint32_t length, Bytes& list, bool& loaded, Fault* fault) {
+// The pattern list as the stub keeps it: one buffer of NUL-terminated strings. A body need not
+// end with the closing empty string: the list then ends before its unterminated last string.
+void AppendPatterns(const Bytes& file, size_t start, uint32_t length, Bytes& list, bool& loaded) {
     Bytes body(file.begin() + start, file.begin() + start + length);
-    if (body.size() < 2 || body[body.size() - 1] != 0 || body[body.size() - 2] != 0) {
-        *fault = {start, "pattern list: the block does not end with the empty string that closes the list"};
-        return false;
-    }
     if (!loaded) {
         list = std::move(body);
         loaded = true;
@@ -187,7 +210,6 @@ bool AppendPatterns(const Bytes& file, size_t start, uint32_t length, Bytes& lis
         list.pop_back();
         list.insert(list.end(), body.begin(), body.end());
     }
-    return true;
 }
 
 bool ReadSettings(const Bytes& file, size_t start, uint32_t length, Settings& settings, Fault* fault) {
@@ -230,6 +252,7 @@ std::vector<std::string> SplitPatterns(const Bytes& list) {
     while (at < list.size() && list[at] != 0) {
         size_t end = at;
         while (end < list.size() && list[end] != 0) ++end;
+        if (end == list.size()) break; // a last string without its NUL is not used
         patterns.emplace_back(reinterpret_cast<const char*>(&list[at]), end - at);
         at = end + 1;
     }
@@ -320,7 +343,7 @@ ReadReport ReadChain(const Bytes& file, size_t dataOffset) {
         case BLOCK_FILES: ok = ReadFiles(cursor, report.data, &fault); break;
         case BLOCK_FOLDER_GROUPS: ok = ReadFolderGroups(cursor, report.data, &fault); break;
         case BLOCK_REGISTRY: ok = ReadRegistry(cursor, report.data, &fault); break;
-        case BLOCK_PATTERNS: ok = AppendPatterns(file, body, length, patternList, patternsLoaded, &fault); break;
+        case BLOCK_PATTERNS: AppendPatterns(file, body, length, patternList, patternsLoaded); break;
         case BLOCK_SETTINGS:
             ok = ReadSettings(file, body, length, report.data.settings, &fault);
             report.hasSettings = report.hasSettings || ok;

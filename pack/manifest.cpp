@@ -112,12 +112,17 @@ MacroScan ScanMacros(const std::string& text) {
     return scan;
 }
 
+// A JSON Pointer to the key, with control characters written as JSON escapes (\n, \u0001) so
+// that an error naming it stays on one line.
 std::string EscapePointer(const std::string& key) {
     std::string out;
     for (char c : key) {
         if (c == '~') out += "~0";
         else if (c == '/') out += "~1";
-        else out += c;
+        else if (static_cast<unsigned char>(c) < 0x20) {
+            std::string quoted = json(std::string(1, c)).dump();
+            out += quoted.substr(1, quoted.size() - 2);
+        } else out += c;
     }
     return out;
 }

@@ -64,7 +64,8 @@ const char kDumpHelp[] =
     "usage: quillon-pack dump UNINSTALLER.exe [--codepage N]\n"
     "\n"
     "Prints the uninstall data appended to an uninstaller as a manifest (UTF-8 JSON) on stdout.\n"
-    "Building from that manifest with the same stub gives a byte-identical uninstaller.\n"
+    "Building from that manifest with the same stub gives a byte-identical uninstaller, unless a note\n"
+    "on stderr says that it cannot.\n"
     "\n"
     "  --codepage N        the code page the uninstaller's texts are in (default 1252)\n"
     "\n"
@@ -309,6 +310,26 @@ int Check(const Options& options, std::ostream& out, std::ostream& err) {
     return EXIT_OK;
 }
 
+// The dump of canonical data promises a byte-identical rebuild. Where the manifest cannot carry
+// every byte (a message table of other than 16 strings, byte pairs that the code page reads but
+// writes back in another form), the rebuild is made here and the difference noted instead.
+void NoteRebuildDifference(const Bytes& file, const ReadReport& report, const UninstallData& rebuilt,
+                           const std::string& path, std::ostream& err) {
+    Bytes chain = EncodeUninstallData(rebuilt);
+    size_t start = report.dataOffset, length = file.size() - start;
+    size_t at = 0;
+    while (at < chain.size() && at < length && chain[at] == file[start + at]) ++at;
+    if (at == chain.size() && at == length) return;
+    size_t messages = report.data.messages.size();
+    err << "quillon-pack: " << path << ": note: a build from this dump is not byte-identical (from byte " << start + at
+        << " on): "
+        << (messages != rebuilt.messages.size()
+                ? "the message table holds " + std::to_string(messages) + " strings, a manifest always " +
+                      std::to_string(MSG_COUNT)
+                : std::string("texts hold byte pairs that the code page writes back in another form"))
+        << "; the meaning is the same\n";
+}
+
 int Dump(const Options& options, std::ostream& out, std::ostream& err) {
     if (options.positional.size() != 1) throw UsageError{"dump takes one uninstaller"};
     const std::string& path = options.positional[0];
@@ -345,6 +366,8 @@ int Dump(const Options& options, std::ostream& out, std::ostream& err) {
         Manifest rebuilt;
         if (!LoadManifest(manifestText, "the dump", page->number(), &rebuilt, nullptr, &error))
             err << "quillon-pack: " << path << ": note: build would refuse this dump: " << error << "\n";
+        else if (report.canonical)
+            NoteRebuildDifference(file, report, rebuilt.data, path, err);
     }
     return problems.empty() ? EXIT_OK : EXIT_REFUSED;
 }

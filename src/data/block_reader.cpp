@@ -7,6 +7,7 @@
 DWORD BeginBlockRead(BlockReader* reader, HANDLE file, DWORD bodyLength)
 {
     reader->File = file;
+    reader->Overran = false;
     // The body cannot hold more than what is left of the file, so counts that claim more are seen
     // as impossible before anything is allocated for them.
     DWORD fileSize = GetFileSize(file, nullptr);
@@ -21,9 +22,17 @@ void ReadBlockBytes(BlockReader* reader, void* destination, DWORD count)
     if (count > reader->Remaining || ReadExact(reader->File, destination, count) != 0) {
         FillBytes(destination, 0, count);
         reader->Remaining = 0;
+        reader->Overran = true;
         return;
     }
     reader->Remaining -= count;
+}
+
+bool ReadBlockText(BlockReader* reader, char* destination, DWORD length)
+{
+    ReadBlockBytes(reader, destination, length);
+    destination[length] = '\0';
+    return TextLength(destination) == length;
 }
 
 DWORD ReadBlockNumber(BlockReader* reader, DWORD size)

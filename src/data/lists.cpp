@@ -85,9 +85,9 @@ static int ReadEntry(BlockReader* reader, const ListShape& shape, BYTE** record)
         DWORD length = ReadBlockU16(reader);
         if (length >= shape.WorkingSize - used)
             return ERR_READ; // no room for the text and its NUL (used never passes WorkingSize)
-        ReadBlockBytes(reader, working + used, length);
-        used += length;
-        working[used++] = '\0';
+        if (!ReadBlockText(reader, working + used, length))
+            return ERR_READ; // a NUL inside would move the texts after it
+        used += length + 1;
     }
     if (!MemAllocZeroed(shape.RecordSize + used, record))
         return ERR_NO_MEMORY;
@@ -115,7 +115,7 @@ int ReadListBlock(BlockReader* reader, ListKind kind)
         return 0;
     if (added > reader->Remaining / shape.SmallestEntry)
         return ERR_READ; // more entries than the block could hold
-    if (added > 0x3FFFFFFF - *count)
+    if (added > 0xFFFFFFFF / sizeof(void*) - *count)
         return ERR_NO_MEMORY; // the pointer array's size would not fit in 32 bits
     if (!MemRequestBlock((*count + added) * sizeof(void*), reinterpret_cast<void**>(list),
                          *list == nullptr ? MEM_ZEROED : MEM_RESIZE))

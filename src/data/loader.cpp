@@ -156,6 +156,10 @@ static int ReadChain(HANDLE file)
         BlockHeader header;
         if (ReadExact(file, &header, sizeof header) != 0)
             return ERR_READ;
+        // The end block's body is never read, so its length (however far it would reach) cannot
+        // fail the load.
+        if (header.Tag == BLOCK_END)
+            return 0;
         if (header.Length != 0) {
             BlockReader reader;
             DWORD bodyAt = BeginBlockRead(&reader, file, header.Length);
@@ -163,12 +167,12 @@ static int ReadChain(HANDLE file)
             if (nextAt < bodyAt)
                 return ERR_READ; // the block would end beyond what a 32-bit position can name
             int error = ReadBlock(&reader, header);
+            if (error == 0 && reader.Overran)
+                error = ERR_READ; // a count, length or text ran past the block
             if (error != 0)
                 return error;
             SeekFile(file, nextAt);
         }
-        if (header.Tag == BLOCK_END)
-            return 0;
     }
 }
 

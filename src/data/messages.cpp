@@ -26,6 +26,8 @@ int ReadMessageTable(BlockReader* reader)
     DWORD stringCount = ReadBlockU16(reader);
     if (stringCount == 0)
         return 0; // an empty table leaves an earlier table 0 in place
+    if (stringCount > reader->Remaining / 2)
+        return ERR_READ; // each string needs its 2-byte length: never allocate for what is not there
 
     FreeMessageTable();
     if (!MemAllocZeroed((stringCount + 1) * sizeof(char*), &TheRun.MessageTable))
@@ -34,7 +36,8 @@ int ReadMessageTable(BlockReader* reader)
         DWORD length = ReadBlockU16(reader);
         if (!MemAllocZeroed(length + 1, &TheRun.MessageTable[index]))
             return ERR_NO_MEMORY; // the table ends before this entry, which stays null
-        ReadBlockBytes(reader, TheRun.MessageTable[index], length);
+        if (!ReadBlockText(reader, TheRun.MessageTable[index], length))
+            return ERR_READ;
     }
     return 0;
 }

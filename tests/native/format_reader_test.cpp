@@ -163,6 +163,7 @@ TEST(ReaderDamage, ReportedWithOffsetAndReason) {
     Bytes groupTooLong = EncodeFolderGroupBody({{0, std::string(300, 'a'), std::string(300, 'b'), std::string(178, 'c')}});
     Bytes fileOverrun = EncodeFileListBody({{".", "a", 0}});
     fileOverrun[0] = 2; // claims two entries, holds one
+    Bytes nulName = EncodeFileListBody({{".", std::string("a\0b", 3), 0}});
 
     struct Case {
         const char* name;
@@ -183,7 +184,7 @@ TEST(ReaderDamage, ReportedWithOffsetAndReason) {
         {"settings offset outside", BlockWriter().Block(BLOCK_SETTINGS, badOffset).End().bytes(), 8 + 4, "outside"},
         {"settings offset inside the fields", BlockWriter().Block(BLOCK_SETTINGS, lowOffset).End().bytes(), 8 + 4, "outside"},
         {"settings text without NUL", BlockWriter().Block(BLOCK_SETTINGS, noNul).End().bytes(), 8 + 12, "no NUL"},
-        {"patterns not closed", BlockWriter().Block(BLOCK_PATTERNS, B({'a', 0})).End().bytes(), 8, "does not end"},
+        {"file name holding a NUL", BlockWriter().Block(BLOCK_FILES, nulName).End().bytes(), 8 + 4, "holds a NUL"},
         {"file entry overrun", BlockWriter().Block(BLOCK_FILES, fileOverrun).End().bytes(), 8 + fileOverrun.size(), "entry 1 of 2"},
         {"file texts too long", BlockWriter().Block(BLOCK_FILES, fileEntryTooLong).End().bytes(), 8 + 4, "520"},
         {"registry key too long", BlockWriter().Block(BLOCK_REGISTRY, registryTooLong).End().bytes(), 8 + 4, "520"},

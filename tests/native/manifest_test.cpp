@@ -177,6 +177,10 @@ TEST(ManifestRefusals, MalformedJsonWithItsLocationAndAHint) {
         {"{\"patterns\": [], \"patterns\": []}", "m.json:1:18: /patterns: the key is given twice", ""},
         {"{\"files\": [{\"folder\": \".\"}, {\"folder\": \".\", \"name\": \"a\", \"name\": \"b\"}]}",
          "m.json:1:58: /files/1/name: the key is given twice", ""},
+        {"{\"messages\": {\"title\": \"\xC3\"}}", "m.json:1:", "not UTF-8"}, // invalid UTF-8
+        // A control character in a key is escaped where the error names it.
+        {"{\"\\n\": 9}", "m.json:1:2: /\\n: unknown key \"\\n\"", ""},
+        {"{\"\\t\": 1, \"\\t\": 2}", "m.json:1:11: /\\t: the key is given twice", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

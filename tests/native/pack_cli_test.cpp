@@ -457,6 +457,43 @@ TEST_F(PackCli, DumpOfForeignLayoutNotesTheDifference) {
     EXPECT_EQ(json::parse(dumped.out)["messages"]["confirm"], "C");
 }
 
+// Data that a manifest cannot carry byte for byte is read whole, but the dump says that a build
+// from it gives other bytes; data it can carry gets no such note.
+TEST_F(PackCli, DumpSaysWhenARebuildIsNotByteIdentical) {
+    Bytes stub;
+    std::string error;
+    ASSERT_TRUE(ReadFileBytes(stub_, &stub, &error));
+    struct Case {
+        const char* name;
+        std::vector<std::string> messages;
+        const char* codePage;
+        const char* note; // null: no note
+    } cases[] = {
+        {"16 messages", std::vector<std::string>(MSG_COUNT, "m"), "1252", nullptr},
+        {"10 messages", std::vector<std::string>(10, "m"), "1252", "the message table holds 10 strings"},
+        {"no messages", {}, "1252", "the message table holds 0 strings"},
+        // 0x87 0x90 reads as U+2252, which code page 932 writes as 0x81 0xE0.
+        {"a pair written back in another form", std::vector<std::string>(MSG_COUNT, "\x87\x90"), "932",
+         "byte pairs that the code page writes back in another form"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        UninstallData data;
+        data.messages = c.messages;
+        Bytes uninstaller;
+        ASSERT_TRUE(BuildUninstaller(stub, EncodeUninstallData(data), &uninstaller, &error));
+        ASSERT_TRUE(WriteFileBytes(Path("u.exe"), uninstaller, &error));
+        Result dumped = Run({"dump", Path("u.exe"), "--codepage", c.codePage});
+        EXPECT_EQ(dumped.code, 0) << dumped.err;
+        if (c.note) {
+            EXPECT_NE(dumped.err.find("note: a build from this dump is not byte-identical"), std::string::npos) << dumped.err;
+            EXPECT_NE(dumped.err.find(c.note), std::string::npos) << dumped.err;
+        } else {
+            EXPECT_EQ(dumped.err, "");
+        }
+    }
+}
+
 // Random manifests in every code page: build, dump, build again gives the same bytes.
 TEST_F(PackCli, RandomManifestsRoundTrip) {
     std::mt19937 random(20240611);

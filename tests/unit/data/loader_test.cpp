@@ -336,6 +336,32 @@ TEST_F(Loader, CountsAndLengthsBeyondTheFileFailTheLoad)
     }
 }
 
+// The end block ends the chain whatever its length; a text holding a NUL, or an entry that runs
+// past its block while the file goes on, fails the load instead of shifting or blanking texts.
+TEST_F(Loader, EndBlocksAndTextsHaveOneMeaning)
+{
+    LoadResult endPastTheFile = Load(BlockWriter().Block(BLOCK_END, {}, 0, 0xFFFFFFFFu).bytes());
+    EXPECT_TRUE(endPastTheFile.ok);
+    EXPECT_TRUE(endPastTheFile.boxes.empty());
+
+    Bytes nulFolder;
+    quillon::PutU32(nulFolder, 1);
+    quillon::PutText16(nulFolder, std::string("C:\\victim\\\0important.dll", 24));
+    quillon::PutText16(nulFolder, "harmless.txt");
+    nulFolder.push_back(0);
+    Bytes pastTheBlock;
+    quillon::PutU32(pastTheBlock, 1);
+    quillon::PutText16(pastTheBlock, "C:\\x");
+    for (const Bytes& chain : {BlockWriter().Block(BLOCK_MESSAGES, Messages()).Block(BLOCK_FILES, nulFolder).End().bytes(),
+                               BlockWriter().Block(BLOCK_MESSAGES, Messages()).Block(BLOCK_FILES, pastTheBlock, 0, 9)
+                                   .Raw(Bytes(3, 0)).Block(BLOCK_SETTINGS, Settings()).End().bytes()}) {
+        LoadResult result = Load(chain);
+        EXPECT_FALSE(result.ok);
+        ASSERT_EQ(1u, result.boxes.size());
+        EXPECT_EQ(ReadErrorText(), result.boxes[0].text);
+    }
+}
+
 TEST_F(Loader, EveryCutOfAChainFailsCleanly)
 {
     quillon::UninstallData data;
