@@ -1,4 +1,5 @@
-// The manifest loader on any text: a refusal is one line; an accepted manifest packs into a chain
+// The manifest loader on any text: a refusal is one line per error, each naming the file; an
+// accepted manifest packs into a chain
 // that reads back canonical, and its dump loads back into the same data.
 #include "codepages.h"
 #include "format_reader.h"
@@ -11,8 +12,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     quillon::Manifest manifest;
     std::string error;
     if (!quillon::LoadManifest(text, "fuzz.json", std::nullopt, &manifest, nullptr, &error)) {
-        if (error.find('\n') != std::string::npos || error.find('\r') != std::string::npos)
-            fuzz::Finding("the refusal spans lines: " + error);
+        // Each error is a line of its own that begins with the file's name: a text inside an error
+        // that broke the line would start a line without it.
+        if (error.empty() || error.find('\r') != std::string::npos)
+            fuzz::Finding("an empty refusal, or one holding a carriage return: " + error);
+        for (size_t at = 0; at < error.size(); at = error.find('\n', at) + 1) {
+            if (error.compare(at, 9, "fuzz.json") != 0)
+                fuzz::Finding("an error line that does not name the file: " + error);
+            if (error.find('\n', at) == std::string::npos)
+                break;
+        }
         return 0;
     }
     quillon::Bytes chain = quillon::EncodeUninstallData(manifest.data);
