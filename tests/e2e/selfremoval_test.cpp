@@ -9,6 +9,7 @@
 
 #include <shlobj.h>
 
+#include <cstdio>
 #include <string>
 
 #include "shell_support.h"
@@ -151,13 +152,24 @@ TEST_F(SelfRemovalRun, OnThe9xLineTheInterpreterIsCommandCom)
     EXPECT_TRUE(qt::FileExists(exe_));
     EXPECT_FALSE(qt::FileExists(qt::Join(app_, "data.txt"))) << "the removal itself took place";
 
+    // Once, in a CI run, no record came within 30 s, and which side failed is not known: a miss is
+    // tried once more and says whether the batch was left for the stand-in (it started) or
+    // deleted again (it did not).
     qt::InstallRecorder(commandCom);
-    qt::WriteUninstaller(exe_, qt::StandardData());
-    EXPECT_EQ(0u, RunStub("/Q", {}));
-    bool recorded = qt::WaitForRecords(recordFile_, 1, 30000);
-    DeleteFileA(commandCom.c_str());
-    ASSERT_TRUE(recorded);
     std::string batch = qt::Join(temp_, "delme1.bat");
+    bool recorded = false;
+    for (int attempt = 1; attempt <= 2 && !recorded; ++attempt) {
+        qt::WriteUninstaller(exe_, qt::StandardData());
+        EXPECT_EQ(0u, RunStub("/Q", {}));
+        recorded = qt::WaitForRecords(recordFile_, 1, 15000);
+        if (!recorded) {
+            std::printf("try %d: no record from the stand-in; the batch was %s\n", attempt,
+                        qt::FileExists(batch) ? "left for it" : "deleted again");
+            DeleteFileA(batch.c_str());
+        }
+    }
+    EXPECT_TRUE(qt::DeleteProgramWhenItEnds(commandCom)) << "a stand-in left in the Windows folder";
+    ASSERT_TRUE(recorded);
     qt::Record start = qt::ReadRecords(recordFile_)[0];
     EXPECT_EQ("command.com /C \"" + batch + "\"", start.commandLine);
     EXPECT_EQ(DWORD(STARTF_USESHOWWINDOW), start.startFlags & STARTF_USESHOWWINDOW);

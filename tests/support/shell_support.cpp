@@ -70,6 +70,11 @@ bool WaitForRecords(const std::string& recordFile, size_t count, DWORD timeoutMs
     return WaitUntil([&] { return ReadRecords(recordFile).size() >= count; }, timeoutMs);
 }
 
+bool DeleteProgramWhenItEnds(const std::string& path)
+{
+    return WaitUntil([&] { return DeleteFileA(path.c_str()) || !FileExists(path); }, 10000);
+}
+
 ScopedVariable::ScopedVariable(const std::string& name, const std::string& value) : name_(name)
 {
     char old[4096];

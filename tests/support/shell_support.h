@@ -32,6 +32,9 @@ void PlantRecorder(const std::string& folder, const std::string& relative);
 // Polls every 20 ms until done() or the limit; returns done().
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
 bool WaitForRecords(const std::string& recordFile, size_t count, DWORD timeoutMs);
+// Deletes a program file, waiting (10 s at most) while a copy of it still runs and holds it;
+// false if it is still there.
+bool DeleteProgramWhenItEnds(const std::string& path);
 
 // An environment variable of this process (inherited by what it starts), put back at the end.
 class ScopedVariable {

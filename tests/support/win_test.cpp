@@ -285,7 +285,7 @@ Session RunAnswering(const std::string& exe, const std::string& arguments, const
     Session session;
     Process process;
     if (!process.Start(exe, arguments, directory)) {
-        ADD_FAILURE() << "cannot start " << exe;
+        ADD_FAILURE() << "cannot start " << exe << ": error " << GetLastError();
         return session;
     }
     size_t nextAnswer = 0;

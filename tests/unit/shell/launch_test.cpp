@@ -176,7 +176,7 @@ TEST_F(Launch, OnThe9xLineBareCmdExeIsCommandComFromTheWindowsFolder)
 
     qt::InstallRecorder(commandCom);
     qt::Record record = StartAndRecord("cmd.exe", "/c rem");
-    DeleteFileA(commandCom.c_str());
+    EXPECT_TRUE(qt::DeleteProgramWhenItEnds(commandCom)) << "a stand-in left in the Windows folder";
     EXPECT_EQ(Lower(commandCom), Lower(record.module));
     EXPECT_EQ("cmd.exe /c rem", record.commandLine);
     EXPECT_EQ(DWORD(STARTF_USESHOWWINDOW), record.startFlags & STARTF_USESHOWWINDOW);

@@ -256,7 +256,7 @@ TEST_F(SelfRemoval, OnThe9xLineTheInterpreterIsCommandCom)
     ASSERT_TRUE(CopyText(TheRun.InstallDir, PATH_SIZE, (app_ + "\\").c_str()));
     StartSelfRemoval();
     bool recorded = qt::WaitForRecords(recordFile, 1, 30000);
-    DeleteFileA(commandCom.c_str());
+    EXPECT_TRUE(qt::DeleteProgramWhenItEnds(commandCom)) << "a stand-in left in the Windows folder";
     ASSERT_TRUE(recorded);
     std::string batch = qt::Join(temp_, "delme1.bat");
     qt::Record start = qt::ReadRecords(recordFile)[0];
