@@ -1,7 +1,8 @@
 # Quillon's top-level commands. Each target installs what it needs on a fresh Debian 12 machine.
 #   make        build everything: the native tools and tests, then both Windows flavours (x86, x64)
 #   make test   build everything and run every test this host can run (tools/host-kind.sh decides)
-#   make fuzz   run each fuzz target FUZZ_SECONDS long (default 600) with clang's libFuzzer
+#   make fuzz   run each fuzz target FUZZ_SECONDS long (default 600) with clang's libFuzzer,
+#               then report the line coverage its corpus reaches
 #   make soak   the canary property test over SEEDS seeds (default 200)
 #   make demo   pack an example installation, "install" it into a Wine prefix, uninstall it quietly
 #   make bench  build everything and run the benchmark (writes docs/benchmarks.md)

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, on a fresh Debian 12 machine:
 # the i386 architecture for 32-bit Wine, MinGW-w64 for both flavours, Wine, Xvfb, CMake, Ninja,
 # GoogleTest sources, the JSON library of the packer, Python for generated tables, clang with
-# libFuzzer and the sanitizers for the fuzz targets, and what the tests and the benchmark use. Packages already present are left alone; apt runs only when
+# libFuzzer, the sanitizers and llvm-cov for the fuzz targets, and what the tests and the benchmark use. Packages already present are left alone; apt runs only when
 # something is missing.
 #
 # On a host whose kernel refuses 32-bit programs, Wine's 32-bit loader cannot start. There it also
@@ -13,7 +13,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ make python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
           wine wine32:i386 wine64 xvfb xauth googletest nlohmann-json3-dev python3-pefile icoutils
-          imagemagick nsis osslsigncode openssl clang libclang-rt-14-dev)
+          imagemagick nsis osslsigncode openssl clang libclang-rt-14-dev llvm-14)
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi

@@ -5,11 +5,15 @@
 #   run-fuzz.sh smoke FUZZ_BUILD            each target a few seconds over the seeds, then the
 #                                           sanitized allocation sweep (make test)
 #   run-fuzz.sh long FUZZ_BUILD SECONDS     each target SECONDS long, its corpus kept in
-#                                           FUZZ_BUILD/corpus (make fuzz)
+#                                           FUZZ_BUILD/corpus, then the coverage below (make fuzz)
+#   run-fuzz.sh coverage FUZZ_BUILD         replays the seeds and FUZZ_BUILD/corpus through a build
+#                                           instrumented for line coverage (FUZZ_BUILD/coverage) and
+#                                           prints the line coverage of the code under test
 # Where clang++ with libFuzzer is missing it says so in one line and exits 77 (skipped).
 set -uo pipefail
-mode=${1:?usage: run-fuzz.sh build|smoke|long FUZZ_BUILD [SECONDS]}
-build=${2:?usage: run-fuzz.sh build|smoke|long FUZZ_BUILD [SECONDS]}
+usage="usage: run-fuzz.sh build|smoke|long|coverage FUZZ_BUILD [SECONDS]"
+mode=${1:?$usage}
+build=${2:?$usage}
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
 targets="stub_loader format_reader manifest differential"
@@ -21,12 +25,18 @@ if [ -z "$clang" ] || ! echo 'extern "C" int LLVMFuzzerTestOneInput(const unsign
     exit 77
 fi
 
+# Configures (once) and builds the fuzz targets in $1, with any further CMake settings given.
+build_targets() {
+    local dir=$1; shift
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        cmake -S "$source_dir" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_FUZZ=ON \
+            -DCMAKE_C_COMPILER="${clang%++*}" -DCMAKE_CXX_COMPILER="$clang" ${CMAKE_ARGS:-} "$@" >/dev/null || return 1
+    fi
+    cmake --build "$dir" -j "${JOBS:-2}" >"$dir/build.log" 2>&1 || { cat "$dir/build.log"; return 1; }
+}
+
 # Every mode builds first (a no-op when the build is current).
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_FUZZ=ON \
-        -DCMAKE_C_COMPILER="${clang%++*}" -DCMAKE_CXX_COMPILER="$clang" ${CMAKE_ARGS:-} >/dev/null || exit 1
-fi
-cmake --build "$build" -j "${JOBS:-2}" >"$build/build.log" 2>&1 || { cat "$build/build.log"; exit 1; }
+build_targets "$build" || exit 1
 [ "$mode" = build ] && exit 0
 
 # The seeds of a target: the chains for the readers, the manifests for the manifest loader.
@@ -66,8 +76,48 @@ long)
     done
     "$build/tests/fuzz/alloc_sweep" "$here/seeds/chains" || status=1
     found=$(find "$build/findings" -type f | wc -l)
+    "$0" coverage "$build" || status=1
     echo "fuzz: $([ "$found" = 0 ] && [ $status = 0 ] && echo "no findings" || echo "FINDINGS: see $build/findings and the logs in $build")"
     ;;
-*) echo "usage: run-fuzz.sh build|smoke|long FUZZ_BUILD [SECONDS]"; exit 2 ;;
+coverage)
+    # Line coverage from clang's source-based instrumentation: every seed and corpus input is run
+    # once (-runs=0 mutates nothing), then the counts are reported for the stub's loading code and
+    # the packer's two readers.
+    profdata=$(command -v llvm-profdata-14 || command -v llvm-profdata || true)
+    llvmcov=$(command -v llvm-cov-14 || command -v llvm-cov || true)
+    if [ -z "$profdata" ] || [ -z "$llvmcov" ]; then
+        echo "fuzz: coverage skipped: llvm-profdata and llvm-cov are not installed (Debian: apt-get install llvm)"
+        exit 0
+    fi
+    cov=$build/coverage
+    mkdir -p "$cov"
+    # Without a compiler launcher: ccache may record the sources' paths relative to its base
+    # folder, and the report below names them absolute.
+    build_targets "$cov" -DQUILLON_FUZZ_COVERAGE=ON -DCMAKE_CXX_COMPILER_LAUNCHER= -DCMAKE_C_COMPILER_LAUNCHER= || exit 1
+    rm -rf "$cov/profiles" && mkdir -p "$cov/profiles"
+    binaries=()
+    for target in $targets; do
+        corpus=()
+        [ -d "$build/corpus/$target" ] && corpus=("$build/corpus/$target")
+        LLVM_PROFILE_FILE="$cov/profiles/$target-%p.profraw" "$cov/tests/fuzz/fuzz_$target" -runs=0 \
+            "$(seeds_of "$target")" "${corpus[@]}" >"$cov/$target.log" 2>&1 ||
+            { echo "fuzz: coverage: $target failed on its own inputs (see $cov/$target.log)"; status=1; }
+        binaries+=("$cov/tests/fuzz/fuzz_$target")
+    done
+    "$profdata" merge -sparse "$cov"/profiles/*.profraw -o "$cov/all.profdata" || exit 1
+    # The line column of the TOTAL row of llvm-cov's report over the files given, all targets counted.
+    objects=("${binaries[0]}")
+    for binary in "${binaries[@]:1}"; do objects+=(-object "$binary"); done
+    line_coverage() {
+        # Functions of the same name in several targets (their entry points) differ; that is expected.
+        "$llvmcov" report "${objects[@]}" -instr-profile="$cov/all.profdata" "$@" 2> >(grep -v 'mismatched data' >&2) |
+            awk '$1 == "TOTAL" { print $10 " of " $8 " lines" }'
+    }
+    echo "fuzz: line coverage, every seed and corpus input run once:"
+    echo "  the stub's loading code (src/data):  $(line_coverage "$source_dir"/src/data/*.cpp)"
+    echo "  the packer's reader:                 $(line_coverage "$source_dir/pack/format_reader.cpp")"
+    echo "  the manifest loader:                 $(line_coverage "$source_dir/pack/manifest.cpp")"
+    ;;
+*) echo "$usage"; exit 2 ;;
 esac
 exit $status
