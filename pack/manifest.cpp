@@ -219,17 +219,16 @@ public:
         : page_(page), warnings_(warnings), name_(name), where_(where) {}
 
     [[noreturn]] void Fail(const std::string& path, const std::string& what) { throw ManifestError(path, what); }
-    void Warn(const std::string& path, const std::string& what) {
-        warnings_.push_back(Line(path, "warning " + std::to_string(warnings_.size() + 1) + ": " + what));
-    }
+    // Numbered once all are in, in the order of their places, as errors are.
+    void Warn(const std::string& path, const std::string& what) { pendingWarnings_.push_back({Line(path, ""), what}); }
     // Every error is kept, up to the bound; then the check stops.
     void Record(const std::string& path, const std::string& what) {
         errors_.push_back(Line(path, what));
         if (errors_.size() >= kErrorBound) throw TooManyErrors{};
     }
-    // The errors in the order of their places in the file (a section's checks run one after
-    // another, not in the file's order).
-    void SortErrors() {
+    // Errors and warnings in the order of their places in the file (a section's checks run one
+    // after another, not in the file's order); the warnings numbered in that order.
+    void SortByPlace() {
         auto place = [this](const std::string& line) {
             size_t at = name_.size();
             unsigned long row = 0, column = 0;
@@ -238,6 +237,11 @@ public:
         };
         std::stable_sort(errors_.begin(), errors_.end(),
                          [&](const std::string& a, const std::string& b) { return place(a) < place(b); });
+        std::stable_sort(pendingWarnings_.begin(), pendingWarnings_.end(),
+                         [&](const Pending& a, const Pending& b) { return place(a.first) < place(b.first); });
+        for (const Pending& warning : pendingWarnings_)
+            warnings_.push_back(warning.first + "warning " + std::to_string(warnings_.size() + 1) + ": " + warning.second);
+        pendingWarnings_.clear();
     }
     // Runs one step of the check (an entry, a section); a refusal in it is recorded and the check
     // goes on with the next step.
@@ -317,10 +321,13 @@ private:
     }
 
     const CodePage& page_;
+    using Pending = std::pair<std::string, std::string>; // the line up to the warning, its text
+
     std::vector<std::string>& warnings_;
     const std::string& name_;
     const TextLocations& where_;
     std::vector<std::string> errors_;
+    std::vector<Pending> pendingWarnings_;
 };
 
 // The uninstaller formats messages 7 to 10 itself, and only when "%s" occurs in them: the first
@@ -1202,9 +1209,9 @@ bool LoadManifest(const std::string& jsonText, const std::string& name, const Lo
         if (checksInUse && data.messages[MSG_FILES_IN_USE].empty())
             checker.Warn("/messages", "files are checked for being in use but there is no \"files_in_use\" message: "
                                       "the Retry/Cancel box shows an empty text");
-        checker.SortErrors();
+        checker.SortByPlace();
     } catch (const TooManyErrors&) {
-        checker.SortErrors();
+        checker.SortByPlace();
         if (checker.errors().size() >= kErrorBound)
             checker.AddLine(name + ": stopped after " + std::to_string(kErrorBound) + " errors");
     }

@@ -523,6 +523,18 @@ TEST(ManifestFeedback, EveryErrorInOneRunUpToABound) {
     EXPECT_EQ(std::count(bounded.error.begin(), bounded.error.end(), '\n'), 20) << bounded.error;
     EXPECT_NE(bounded.error.find("/patterns/19: is empty"), std::string::npos);
     EXPECT_EQ(bounded.error.substr(bounded.error.rfind('\n') + 1), "m.json: stopped after 20 errors");
+
+    // Warnings too come in the file's order, numbered in it: the patterns are written first here,
+    // though the files are checked first and repeats last of all.
+    Outcome warned = Load(std::string("{\"messages\": {\"confirm\": \"?\"},\n"
+                                      "  \"patterns\": [\"*.log\", \"*.LOG\"],\n"
+                                      "  \"files\": [{\"folder\": \"C:\\\\WINDOWS\", \"name\": \"a.ocx\"}]}\n"));
+    ASSERT_TRUE(warned.ok) << warned.rawError;
+    ASSERT_EQ(warned.rawWarnings.size(), 2u);
+    EXPECT_EQ(warned.rawWarnings[0].rfind("m.json:2:25: /patterns/1: warning 1: repeats /patterns/0", 0), 0u)
+        << warned.rawWarnings[0];
+    EXPECT_EQ(warned.rawWarnings[1].rfind("m.json:3:13: /files/0: warning 2: a file in the Windows folder", 0), 0u)
+        << warned.rawWarnings[1];
 }
 
 TEST(ManifestDefines, NamesStandForTheirValuesInEveryText) {
