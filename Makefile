@@ -4,6 +4,7 @@
 #   make fuzz   run each fuzz target FUZZ_SECONDS long (default 600) with clang's libFuzzer,
 #               then report the line coverage its corpus reaches
 #   make soak   the canary property test over SEEDS seeds (default 200)
+#   make install  PREFIX/bin/quillon-pack and both stubs in PREFIX/share/quillon (PREFIX=/usr/local)
 #   make demo   pack an example installation, "install" it into a Wine prefix, uninstall it quietly
 #   make bench  build everything and run the benchmark (writes docs/benchmarks.md)
 #   make screenshots  take the README's screenshots of the real stub under a virtual display
@@ -23,7 +24,7 @@ CMAKE_ARGS ?=
 # The flavour that runs the demo, the benchmark and the screenshots: x86 where i386 runs.
 RUN_BUILD = $(if $(filter x86,$(shell tools/host-kind.sh --flavour)),$(WIN32),$(WIN64))
 
-.PHONY: all deps native win32 win64 test fuzz soak demo bench screenshots icon clean
+.PHONY: all deps native win32 win64 test install fuzz soak demo bench screenshots icon clean
 
 all: win32 win64
 
@@ -46,6 +47,13 @@ win64: native
 
 test: all
 	tests/harness/run-all.sh $(NATIVE) $(WIN32) $(WIN64)
+
+# The native packer finds the stubs installed beside it in ../share/quillon without --stub.
+PREFIX ?= /usr/local
+install: all
+	cmake --install $(NATIVE) --prefix $(PREFIX)
+	cmake --install $(WIN32) --prefix $(PREFIX)
+	cmake --install $(WIN64) --prefix $(PREFIX)
 
 # The fuzz targets build with clang in $(BUILD)/fuzz; tests/fuzz/run-fuzz.sh says so where clang is missing.
 FUZZ_SECONDS ?= 600

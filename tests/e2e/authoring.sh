@@ -6,7 +6,9 @@
 #   signed   the same uninstaller, signed after packing with osslsigncode and a certificate made
 #            here by openssl: the signature verifies, dump reads the data as before, and the signed
 #            uninstaller removes the staged tree just the same.
-#   authoring.sh staging|signed NATIVE_BUILD WINDOWS_BUILD
+#   installed the same as staging, from make install's layout: the packer installed in PREFIX/bin
+#            finds the stub installed in PREFIX/share/quillon without --stub.
+#   authoring.sh staging|signed|installed NATIVE_BUILD WINDOWS_BUILD
 set -euo pipefail
 mode=$1 native=$2 build=$3
 source "$build/flavour.env"
@@ -30,8 +32,21 @@ cat >"$base/manifest.json" <<'JSON'
   ]
 }
 JSON
+stub_option=(--stub "$build/$QUILLON_STUB")
+if [ "$mode" = installed ]; then
+    cmake --install "$native" --prefix "$base/prefix" >/dev/null
+    cmake --install "$build" --prefix "$base/prefix" >/dev/null
+    pack="$base/prefix/bin/quillon-pack"
+    stub_option=()
+    # Without --stub the manifest's flavour names the stub.
+    [ "$QUILLON_FLAVOUR" = x64 ] && sed -i '1s/^{$/{ "architecture": "x64",/' "$base/manifest.json"
+fi
 "$pack" check --strict "$base/manifest.json"
-"$pack" build --strict "$base/manifest.json" --stub "$build/$QUILLON_STUB" -o "$base/packed.exe"
+"$pack" build --strict "$base/manifest.json" "${stub_option[@]}" -o "$base/packed.exe"
+if [ "$mode" = installed ]; then
+    installed_stub="$base/prefix/share/quillon/$QUILLON_STUB"
+    cmp -n "$(stat -c %s "$installed_stub")" "$installed_stub" "$base/packed.exe"
+fi
 
 uninstaller="$base/packed.exe"
 if [ "$mode" = signed ]; then
