@@ -1087,8 +1087,14 @@ void ExpandDefines(Checker& checker, json& value, const std::string& path, const
                     if (close == std::string::npos) checker.Fail(path, "\"${\" without its closing \"}\" (write \"$${\" for the text ${)");
                     std::string name = text.substr(at + 2, close - at - 2);
                     auto found = defines.find(name);
-                    if (found == defines.end())
-                        checker.Fail(path, "${" + name + "} is not defined; give it with --define " + name + "=VALUE");
+                    if (found == defines.end()) {
+                        // A name that --define could not give, one holding a line break or another
+                        // control character, is shown escaped, so that the error stays one line.
+                        bool givable = std::none_of(name.begin(), name.end(),
+                                                    [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+                        checker.Fail(path, givable ? "${" + name + "} is not defined; give it with --define " + name + "=VALUE"
+                                                   : Quote("${" + name + "}") + " is not defined; a define's name holds no control characters");
+                    }
                     expanded += found->second;
                     at = close;
                 } else {

@@ -551,6 +551,10 @@ TEST(ManifestDefines, NamesStandForTheirValuesInEveryText) {
     Outcome undefined = Load(std::string("{\"messages\": {\"confirm\": \"?\"},\n \"patterns\": [\"${LOGS}\\\\*.log\", \"${VENDOR\"]}"), options);
     EXPECT_EQ(undefined.rawError, "m.json:2:15: /patterns/0: ${LOGS} is not defined; give it with --define LOGS=VALUE\n"
                                   "m.json:2:33: /patterns/1: \"${\" without its closing \"}\" (write \"$${\" for the text ${)");
+    // A name across a line break stays on the error's one line.
+    Outcome broken = Load(std::string("{\"messages\": {\"confirm\": \"${a\\n\\nb}\"}}"), options);
+    EXPECT_EQ(broken.rawError, "m.json:1:15: /messages/confirm: \"${a\\n\\nb}\" is not defined; a define's name holds no "
+                               "control characters");
 }
 
 TEST(ManifestDump, RegistryValuesInThePlainForm) {
